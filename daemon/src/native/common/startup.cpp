@@ -1,0 +1,165 @@
+#include "startup.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <libgen.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace zorbel::daemon {
+
+int parse_options(int argc, char *argv[], const char *letters,
+                  const std::function<bool(int, const char *)> &handle)
+{
+    const std::string optstring = std::string(":") + letters;
+    int errors = 0;
+    int c;
+    opterr = 0;
+    while ((c = getopt(argc, argv, optstring.c_str())) != -1) {
+        if (c == '?') {
+            fprintf(stderr, "Unrecognized option: -%c\n", optopt);
+            ++errors;
+        } else if (c == ':') {
+            fprintf(stderr, "Option -%c requires an operand\n", optopt);
+            ++errors;
+        } else if (!handle(c, optarg)) {
+            return -1;
+        }
+    }
+    return errors;
+}
+
+bool copy_operand(std::optional<std::string> &into, const char *operand, const char *what)
+{
+    try {
+        into.emplace(operand);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        perror(what);
+        return false;
+    }
+    return true;
+}
+
+void redirect_stderr(const char *path, LogOpen how)
+{
+    int flags = O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC;
+    if (how == LogOpen::exclusive)
+        flags |= O_EXCL;
+    const int fd = open(path, flags, 0666);
+    if (fd < 0) {
+        fprintf(stderr, "Unable to open log file: %s\n", path);
+        return;
+    }
+    fflush(stderr);
+    if (fd != STDERR_FILENO) {
+        dup2(fd, STDERR_FILENO);  // dup2 clears FD_CLOEXEC on the copy
+        close(fd);
+    } else {
+        fcntl(fd, F_SETFD, 0);
+    }
+}
+
+void print_usage(const char *argv0, std::span<const char *const> lines)
+{
+    std::string name = argv0 ? argv0 : "";
+    std::vector<char> copy(name.begin(), name.end());
+    copy.push_back('\0');
+    fprintf(stderr, "Usage: %s [options]\n", basename(copy.data()));
+    for (const char *line : lines)
+        fputs(line, stderr);
+}
+
+bool set_gid(const char *group_name)
+{
+    errno = 0;
+    const struct group *gr = getgrnam(group_name);
+    if (gr == nullptr) {
+        fprintf(stderr, "WARNING: no such group exists: %s\n", group_name);
+        return false;
+    }
+    const gid_t gid = gr->gr_gid;
+    if (setgroups(1, &gid) != 0) {
+        perror("setgroups");
+        return false;
+    }
+    if (setgid(gid) != 0) {
+        perror("setgid");
+        return false;
+    }
+    if (getgid() != gid || getegid() != gid) {
+        errno = EPERM;
+        perror("setgid");
+        return false;
+    }
+    return true;
+}
+
+bool set_uid(const char *user_name)
+{
+    errno = 0;
+    const struct passwd *pw = getpwnam(user_name);
+    if (pw == nullptr) {
+        fprintf(stderr, "WARNING: no such user exists: %s\n", user_name);
+        return false;
+    }
+    const uid_t uid = pw->pw_uid;
+    const uid_t old_uid = getuid();
+    if (setuid(uid) != 0) {
+        perror("setuid");
+        return false;
+    }
+    if (getuid() != uid || geteuid() != uid) {
+        errno = EPERM;
+        perror("setuid");
+        return false;
+    }
+    // A process that gave up root must not be able to take it back.
+    if (uid != 0 && old_uid == 0 && setuid(0) != -1) {
+        errno = EPERM;
+        perror("setuid");
+        return false;
+    }
+    return true;
+}
+
+void make_daemon_process()
+{
+    signal(SIGTTOU, SIG_IGN);
+    signal(SIGTTIN, SIG_IGN);
+    signal(SIGTSTP, SIG_IGN);
+    if (fork() != 0)
+        exit(0);
+    setsid();
+    signal(SIGHUP, SIG_IGN);
+}
+
+std::string escape_for_log(std::string_view bytes)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x20 || b == 0x7f) {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 0xf];
+        } else if (b == '\\') {
+            out += "\\\\";
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+}  // namespace zorbel::daemon

@@ -1,0 +1,56 @@
+// Start-up steps shared by both daemons: option parsing with the common
+// diagnostics, the -l redirection of standard error, the usage text, the
+// change of group and user, and detaching from the calling shell.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace zorbel::daemon {
+
+// Reads the options with getopt in silent mode.  `letters` is the option
+// string without the leading colon.  Every recognised option goes to
+// `handle` (its letter and operand, null for flags); a letter that is not
+// in the string writes "Unrecognized option: -%c", a missing operand
+// "Option -%c requires an operand", and both count as one error.
+// `handle` returns false to stop start-up at once (exit status 1).
+// Returns the number of errors, or -1 when `handle` stopped parsing.
+int parse_options(int argc, char *argv[], const char *letters,
+                  const std::function<bool(int letter, const char *operand)> &handle);
+
+// Copies an operand of -r, -U or -G; on failure writes the system error
+// with `what` as prefix ("malloc(uid)") and returns false.
+bool copy_operand(std::optional<std::string> &into, const char *operand, const char *what);
+
+enum class LogOpen { append, exclusive };
+
+// -l: opens `path` (mode 0666 less the umask; appended to, or created
+// exclusively) and makes it standard error.  On failure writes
+// "Unable to open log file: %s" and leaves standard error as it was.
+void redirect_stderr(const char *path, LogOpen how);
+
+// "Usage: <basename of argv0> [options]" followed by the program's lines.
+void print_usage(const char *argv0, std::span<const char *const> lines);
+
+// Looks the group up and makes it the real, effective and only
+// supplementary group.  Writes "WARNING: no such group exists: %s" or the
+// failing call's system error, and returns false, when it cannot.
+bool set_gid(const char *group_name);
+
+// Looks the user up and makes it the real and effective user, then checks
+// that the old identity cannot be regained.  Writes "WARNING: no such user
+// exists: %s" or the failing call's system error, and returns false, when
+// it cannot.
+bool set_uid(const char *user_name);
+
+// Ignores the terminal stop signals, forks (the parent, and a failed
+// fork, exit with status 0), starts a new session and ignores SIGHUP.
+void make_daemon_process();
+
+// Writes network bytes for a diagnostic line: 0x00-0x1f and 0x7f as \xNN,
+// the backslash as \\, every other byte as it is.
+std::string escape_for_log(std::string_view bytes);
+
+}  // namespace zorbel::daemon

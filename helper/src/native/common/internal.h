@@ -1,0 +1,49 @@
+// Functions shared between the library's own source files; not part of
+// the public interface and not exported from the shared library.
+#pragma once
+
+#include "xml_ptr.h"
+#include "zorbel.h"
+
+#include <sys/stat.h>
+
+// Parses and validates the registry and refreshes env's URN and version;
+// 1 when valid, else 0.
+int is_reg_valid(zo_env_t *env);
+
+// The current UTC time as "YYYY-MM-DD hh:mm:ss GMT" (gmt: >= 24 bytes).
+void get_timestamp(char *gmt);
+
+// 1 when any "instance_urn" child of the record has exactly this text.
+int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn);
+
+namespace zorbel {
+
+// Reads the registry (through `fd` when it is >= 0, which keeps any lock
+// held on it; else from env->registry), validates it against the DTD its
+// document type declaration names and refreshes env's registry URN and
+// version.  ZO_ERR_NO_ERROR with the parsed document in `doc`, or
+// ZO_ERR_XML_INVALID_REG (unreadable, unparsable, invalid or no root).
+int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd = -1);
+
+// Reads the registry without validating it.  ZO_ERR_NO_ERROR,
+// ZO_ERR_XML_PARSE or ZO_ERR_XML_EMPTY_DOC.
+int parse_registry(const zo_env_t *env, xml::DocPtr &doc, int fd = -1);
+
+// The document as the writers store it: UTF-8, no added indentation.
+// Empty on failure.
+std::string serialize_registry(xmlDoc *doc);
+
+enum class Install { create_new, replace };
+
+// Writes `content` to a temporary file in the registry directory, flushes
+// it to disk and puts it at env->registry: `create_new` links it there only
+// when no registry exists yet (returns ZO_ERR_DUP_REC when one does),
+// `replace` renames it over the registry, first giving it the mode (and,
+// where allowed, owner and group) of `like`.  The temporary file never
+// outlives the call.  ZO_ERR_NO_ERROR, ZO_ERR_DUP_REC (create_new lost the
+// race) or ZO_ERR_XML_SAVE_REG; `errno_out` receives the failing errno.
+int install_registry(const zo_env_t *env, std::string_view content, Install how,
+                     const struct stat *like = nullptr, int *errno_out = nullptr);
+
+}  // namespace zorbel

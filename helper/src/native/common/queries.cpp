@@ -1,0 +1,2 @@
+// Placeholder: the record queries are being written.
+#include "internal.h"

@@ -1,0 +1,2 @@
+// Placeholder: the record updates are being written.
+#include "internal.h"

@@ -1,0 +1,1 @@
+// Placeholder: the host probe is being written.
