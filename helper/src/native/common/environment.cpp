@@ -1,0 +1,164 @@
+// The registry environment: where the registry lies, creating it on first
+// use, validating it, and the registry's identity.
+#include "internal.h"
+
+#include "strl.h"
+#include "unique_fd.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr const char *registry_subdir = "var/sadm/zorbel/registry";
+constexpr const char *registry_name = "zorbel.xml";
+constexpr const char *registry_format_version = "1.1.4";
+constexpr const char *standard_dtd_dir = "/opt/quesk/zorbel/share/xml/dtd";
+
+// The URN of the most recent successful initialisation in this process.
+char process_registry_urn[256];
+
+int fail(zo_env_t *env, int code)
+{
+    env->initialized_flag = ZO_NOT_INITIALIZED;
+    return code;
+}
+
+// registry_path = root_dir, "/" unless root_dir is "/", the registry subdirectory.
+bool compose_registry_path(zo_env_t *env)
+{
+    const size_t size = sizeof env->registry_path;
+    if (strlcpy(env->registry_path, env->root_dir, size) >= size)
+        return false;
+    if (strcmp(env->root_dir, "/") != 0 && strlcat(env->registry_path, "/", size) >= size)
+        return false;
+    return strlcat(env->registry_path, registry_subdir, size) < size;
+}
+
+bool directory_opens(const char *path)
+{
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path), closedir);
+    return dir != nullptr;
+}
+
+// The new registry: declaration, document type naming the DTD, and an
+// empty root carrying a fresh URN and the format version.
+int build_new_registry(zo_env_t *env, zorbel::xml::DocPtr &doc)
+{
+    using zorbel::xml::xc;
+    doc.reset(xmlNewDoc(xc("1.0")));
+    if (!doc)
+        return ZO_ERR_XML_NEW_DOC;
+    zorbel::xml::NodePtr root(xmlNewNode(nullptr, xc("registry")));
+    if (!root)
+        return ZO_ERR_XML_NEW_NODE;
+    if (const int rc = generate_urn(env->registry_urn, "zo"); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    strlcpy(env->registry_version, registry_format_version, sizeof env->registry_version);
+    if (xmlNewProp(root.get(), xc("urn"), xc(env->registry_urn)) == nullptr ||
+        xmlNewProp(root.get(), xc("version"), xc(env->registry_version)) == nullptr)
+        return ZO_ERR_XML_NEW_NODE;
+    xmlDocSetRootElement(doc.get(), root.release());
+
+    char dtd[4352];
+    if (strcmp(env->root_dir, "/") == 0)
+        snprintf(dtd, sizeof dtd, "%s%s%s", standard_dtd_dir, "/", "zorbel.dtd");
+    else
+        snprintf(dtd, sizeof dtd, "%s%s%s", env->registry_path, "/", "zorbel.dtd");
+    if (xmlCreateIntSubset(doc.get(), xc("registry"), nullptr, xc(dtd)) == nullptr)
+        return ZO_ERR_XML_CREATE_SUB;
+    return ZO_ERR_NO_ERROR;
+}
+
+// Creates the registry unless another process got there first, in which
+// case that registry is validated and used.
+int create_registry(zo_env_t *env)
+{
+    zorbel::xml::DocPtr doc;
+    if (const int rc = build_new_registry(env, doc); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    const std::string content = zorbel::serialize_registry(doc.get());
+    const int rc = zorbel::install_registry(env, content, zorbel::Install::create_new);
+    if (rc == ZO_ERR_DUP_REC)
+        return is_reg_valid(env) ? ZO_ERR_NO_ERROR : ZO_ERR_XML_INVALID_REG;
+    return rc;
+}
+
+// An existing registry is only ever read here, never replaced: one that
+// cannot be opened for writing is still used when it is readable and valid.
+int check_existing_registry(zo_env_t *env, int open_errno)
+{
+    if (open_errno != 0) {
+        const zorbel::UniqueFd readable(open(env->registry, O_RDONLY | O_CLOEXEC));
+        if (!readable)
+            return ZO_ERR_NO_DIR;
+    }
+    return is_reg_valid(env) ? ZO_ERR_NO_ERROR : ZO_ERR_XML_INVALID_REG;
+}
+
+}  // namespace
+
+int is_reg_valid(zo_env_t *env)
+{
+    zorbel::xml::DocPtr doc;
+    return zorbel::load_valid_registry(env, doc) == ZO_ERR_NO_ERROR ? 1 : 0;
+}
+
+extern "C" int zo_initialize(const char *root_dir, zo_env_t *env)
+{
+    if (env == nullptr)
+        return ZO_ERR_MISSING_FIELD;
+    if (zo_is_initialized(env))
+        return ZO_ERR_ALREADY_INIT;
+    process_registry_urn[0] = '\0';
+    env->initialized_flag = ZO_NOT_INITIALIZED;
+    xmlCheckVersion(20701);
+
+    const char *root = (root_dir == nullptr || root_dir[0] == '\0') ? "/" : root_dir;
+    if (strlcpy(env->root_dir, root, sizeof env->root_dir) >= sizeof env->root_dir)
+        return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
+    if (!compose_registry_path(env))
+        return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
+    if (!directory_opens(env->registry_path))
+        return fail(env, ZO_ERR_NO_DIR);
+    snprintf(env->registry, sizeof env->registry, "%s%s%s", env->registry_path, "/", registry_name);
+
+    int rc;
+    const zorbel::UniqueFd rw(open(env->registry, O_RDWR | O_CLOEXEC));
+    if (rw)
+        rc = check_existing_registry(env, 0);
+    else if (errno == ENOENT)
+        rc = create_registry(env);
+    else
+        rc = check_existing_registry(env, errno);
+    if (rc != ZO_ERR_NO_ERROR)
+        return fail(env, rc);
+
+    strlcpy(process_registry_urn, env->registry_urn, sizeof process_registry_urn);
+    env->initialized_flag = ZO_INITIALIZED;
+    return ZO_ERR_NO_ERROR;
+}
+
+extern "C" void zo_close(zo_env_t *env)
+{
+    if (!zo_is_initialized(env))
+        return;
+    env->initialized_flag = ZO_NOT_INITIALIZED;
+    xmlCleanupParser();
+}
+
+extern "C" int zo_is_initialized(const zo_env_t *env)
+{
+    return env != nullptr && env->initialized_flag == ZO_INITIALIZED ? 1 : 0;
+}
+
+extern "C" const char *zo_get_registry_urn(void)
+{
+    return process_registry_urn;
+}
