@@ -1,0 +1,96 @@
+// brenloch, the discovery responder: answers UDP probes with the registry
+// URN and the TCP port at which the network responder serves the records.
+#include "discovery.h"
+#include "startup.h"
+#include "zorbel.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+namespace {
+
+using namespace zorbel::daemon;
+
+constexpr const char *option_letters = "fvir:u:t:N:U:G:l:";
+
+constexpr std::array<const char *, 10> usage_lines = {
+    "Options:\n",
+    "  -f                     do not fork() from the calling shell\n",
+    "  -l logfile             redirect stderr to specified file\n",
+    "  -i                     run under control of inetd(1M)\n",
+    "  -v                     provide verbose output\n",
+    "  -r alt_root_dir        look for Zorbel Registry under specified dir\n",
+    "  -u udp_port            use the specified udp port for zo-disc discovery\n",
+    "  -t tcp_port            advertise this TCP port for zo-disc discovery\n",
+    "  -U user                setuid to specified user\n",
+    "  -G group               setgid to specified group\n",
+};
+
+struct Settings {
+    int udp_port = 6481;
+    int tcp_port = 6481;
+    int inetd = 0;
+    int probe_fd = 0;  // inetd hands the bound socket over as standard input
+    int do_daemon = 1;
+    std::optional<std::string> registry_location;
+    std::optional<std::string> uid;
+    std::optional<std::string> gid;
+};
+
+// As atoi does it (base 10, leading blanks and a sign, stops at the first
+// non-digit, 0 without digits), with out-of-range values wrapped instead
+// of undefined.
+int port_operand(const char *text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
+
+bool take_option(Settings &s, int letter, const char *operand)
+{
+    switch (letter) {
+    case 'f': s.do_daemon = 0; break;
+    case 'v': ++brenloch_verbose; break;
+    case 'i': s.inetd = 1; break;
+    case 'r': return copy_operand(s.registry_location, operand, "malloc(registry_location)");
+    case 'u': s.udp_port = port_operand(operand); break;
+    case 't': s.tcp_port = port_operand(operand); break;
+    case 'N': break;  // accepted for compatibility, no effect
+    case 'U': return copy_operand(s.uid, operand, "malloc(uid)");
+    case 'G': return copy_operand(s.gid, operand, "malloc(gid)");
+    case 'l': redirect_stderr(operand, LogOpen::exclusive); break;
+    }
+    return true;
+}
+
+zo_env_t zo_env;  // the process's registry environment, for its whole life
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    Settings s;
+    const int errors = parse_options(argc, argv, option_letters,
+                                     [&s](int letter, const char *operand) { return take_option(s, letter, operand); });
+    if (errors < 0)
+        return 1;
+    if (errors > 0) {
+        print_usage(argv[0], usage_lines);
+        return std::min(errors, 255);  // 256 errors must not read as success
+    }
+
+    if (!s.inetd && s.do_daemon)
+        make_daemon_process();
+    if (s.gid && !set_gid(s.gid->c_str()))
+        return 1;
+    if (s.uid && !set_uid(s.uid->c_str()))
+        return 1;
+
+    // A registry that cannot be opened is not fatal: the replies then carry
+    // an empty URN.  The library reports its own diagnostics.
+    std::memset(&zo_env, 0, sizeof zo_env);
+    if (zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env) < 0)
+        s.registry_location.reset();
+
+    receive_discovery_messages(s.udp_port, s.tcp_port, s.inetd, s.probe_fd);
+}
