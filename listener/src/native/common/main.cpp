@@ -1,0 +1,112 @@
+// tavish, the network responder: start-up, then the service loop.
+#include "globals.h"
+#include "service_loop.h"
+#include "startup.h"
+#include "strl.h"
+#include "sysinfo.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr const char *option_letters = "fvisLp:r:t:u:D:N:U:G:l:";
+constexpr int default_tcp_port = 6481;
+
+constexpr const char *usage_lines[] = {
+    "Options:\n",
+    "  -f                     do not fork() from the calling shell\n",
+    "  -l logfile             redirect stderr to specified file\n",
+    "  -i                     run under control of inetd(1M)\n",
+    "  -L                     only respond to requests from the local loopback address\n",
+    "  -s                     only respond to requests in the local subnet\n",
+    "  -v                     provide verbose output\n",
+    "  -p password_file       use the password contained in the file (must be 5 to 16 characters long) for AES "
+    "encryption\n",
+    "  -r alt_root_dir        look for Zorbel Registry under specified dir\n",
+    "  -t tcp_port            use the specified udp port for communication\n",
+    "  -U user                setuid to specified user\n",
+    "  -G group               setgid to specified group\n",
+};
+
+struct Settings {
+    bool do_daemon = true;
+    int inetd = 0;
+    int local_subnet_only = 0;
+    int local_loopback_only = 0;
+    int tcp_port = default_tcp_port;
+    std::optional<std::string> registry_location;
+    std::optional<std::string> uid;
+    std::optional<std::string> gid;
+};
+
+zo_env_t zo_env;
+
+// Applies one option; false stops start-up (an operand could not be copied).
+bool apply_option(Settings &s, int letter, const char *operand)
+{
+    using namespace zorbel::daemon;
+    switch (letter) {
+    case 'f': s.do_daemon = false; break;
+    case 'v': ++tavish_verbose; break;
+    case 'i': s.inetd = 1; break;
+    case 's': s.local_subnet_only = 1; break;
+    case 'L': s.local_loopback_only = 1; break;
+    case 'p':
+        fputs("Encryption support not enabled, ignoring encryption key\n", stderr);
+        do_encrypt = 0;
+        break;
+    case 'r': return copy_operand(s.registry_location, operand, "malloc(registry_location)");
+    case 't': s.tcp_port = atoi(operand); break;
+    case 'U': return copy_operand(s.uid, operand, "malloc(uid)");
+    case 'G': return copy_operand(s.gid, operand, "malloc(gid)");
+    case 'l': redirect_stderr(operand, LogOpen::append); break;
+    default: break;  // -u, -D, -N: accepted and ignored
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    Settings s;
+    const int errors = zorbel::daemon::parse_options(
+        argc, argv, option_letters, [&s](int letter, const char *operand) { return apply_option(s, letter, operand); });
+    if (errors < 0)
+        return 1;
+    if (errors > 0) {
+        zorbel::daemon::print_usage(argv[0], usage_lines);
+        return errors;
+    }
+
+    if (s.gid && !zorbel::daemon::set_gid(s.gid->c_str()))
+        return 1;
+    if (s.uid && !zorbel::daemon::set_uid(s.uid->c_str()))
+        return 1;
+
+    std::memset(&zo_sysinfo, 0, sizeof zo_sysinfo);
+
+    if (s.inetd) {
+        tavish_verbose = 0;
+    } else {
+        signal(SIGPIPE, SIG_IGN);
+        if (s.do_daemon)
+            zorbel::daemon::make_daemon_process();
+    }
+
+    std::memset(&zo_env, 0, sizeof zo_env);
+    if (zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env) < 0)
+        s.registry_location.reset();
+    strlcpy(registry_version, zo_env.registry_version, sizeof registry_version);
+
+    agent_ctx.zo_env = &zo_env;
+    agent_ctx.port = s.tcp_port;
+
+    receive_tcp_connections(s.inetd, s.local_subnet_only, s.local_loopback_only, s.tcp_port, &zo_env);
+}

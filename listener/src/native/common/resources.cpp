@@ -1,0 +1,199 @@
+#include "resources.h"
+
+#include "globals.h"
+#include "socket_io.h"
+#include "startup.h"
+#include "strl.h"
+#include "xml_ptr.h"
+
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr int max_encode_len = 4096;
+constexpr int HEAD = 0;  // sock_printf flag: status line and headers
+constexpr int BODY = 1;  // sock_printf flag: the XML body
+
+constexpr std::string_view zorbel_prefix = "GET /zov1/zorbel/";
+
+void send_common_head(int sockfd)
+{
+    sock_printf(sockfd, HEAD, "HTTP/1.0 200 OK\r\n");
+    sock_printf(sockfd, HEAD, "Content-type: text/xml;charset=UTF-8\r\n");
+    sock_printf(sockfd, HEAD, "Connection: Close\r\n");
+    sock_printf(sockfd, HEAD, "\r\n");
+    sock_printf(sockfd, BODY, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+}
+
+void send_response_open(int sockfd)
+{
+    sock_printf(sockfd, BODY, "<zo1:response xmlns:zo1=\"%s\">\n", RESPONSE_NAMESPACE);
+}
+
+void send_response_close(int sockfd)
+{
+    sock_printf(sockfd, BODY, "</zo1:response>\n");
+}
+
+// Sends `format` (holding one %s) with `value` escaped for element content.
+void send_escaped(int sockfd, const char *format, const char *value)
+{
+    char encoded[max_encode_len];
+    encode_chars(value, encoded, max_encode_len);
+    sock_printf(sockfd, BODY, format, encoded);
+}
+
+struct Route {
+    std::string_view prefix;
+    const char *trace;
+    void (*handler)(int sockfd, zo_env_t *zo_env, const char *line);
+};
+
+const std::array<Route, 5> routes{{
+    {"GET /zov1/agent/version/ HTTP/", "GET agent version\n",
+     [](int fd, zo_env_t *, const char *) { handle_http_get_agent_version(fd); }},
+    {"GET /zov1/agent/ HTTP/", "GET agent\n", [](int fd, zo_env_t *, const char *) { handle_http_get_agent(fd); }},
+    {"GET /zov1/zorbel/urn:zo:", "GET zorbel\n",
+     [](int fd, zo_env_t *env, const char *line) { handle_http_get_zorbel(fd, env, line); }},
+    {"GET /zov1/zorbel/ HTTP/", "GET zorbel list\n",
+     [](int fd, zo_env_t *env, const char *) { handle_http_get_zorbel_list(fd, env); }},
+    {"GET /zov1/zo_list.xsl HTTP/", "GET zo_list.xsl\n",
+     [](int fd, zo_env_t *, const char *) { handle_http_get_zorbel_list_xsl(fd); }},
+}};
+
+}  // namespace
+
+void handle_request(int sockfd, zo_env_t *zo_env, const char *buf)
+{
+    const std::string_view line(buf);
+    if (tavish_verbose >= 2)
+        fprintf(stderr, "got TCP msg: %s\n", zorbel::daemon::escape_for_log(line).c_str());
+    for (const Route &route : routes) {
+        if (!line.starts_with(route.prefix))
+            continue;
+        if (tavish_verbose >= 1)
+            fputs(route.trace, stderr);
+        zorbel::tavish::ResponseBatch batch(sockfd);
+        route.handler(sockfd, zo_env, buf);
+        return;
+    }
+}
+
+void handle_http_get_agent_version(int sockfd)
+{
+    send_common_head(sockfd);
+    send_response_open(sockfd);
+    send_escaped(sockfd, " <agent_version>%s</agent_version>\n", tavish_version);
+    send_response_close(sockfd);
+}
+
+void handle_http_get_agent(int sockfd)
+{
+    char agent_xml[AGENT_XML_LEN];
+    get_agent_xml(agent_xml);
+    send_common_head(sockfd);
+    send_response_open(sockfd);
+    sock_printf(sockfd, BODY, "%s\n", agent_xml);
+    send_response_close(sockfd);
+}
+
+void handle_http_get_zorbel(int sockfd, zo_env_t *zo_env, const char *first_line)
+{
+    zo_t record{};
+    std::string_view urn = std::string_view(first_line).substr(zorbel_prefix.size());
+    size_t end = 0;
+    while (end < urn.size() && !std::isspace(static_cast<unsigned char>(urn[end])))
+        ++end;
+    zorbel::copy_cut(record.instance_urn, urn.substr(0, end));
+    zo_get(&record, zo_env);
+
+    send_common_head(sockfd);
+    send_response_open(sockfd);
+    sock_printf(sockfd, BODY, " <zorbel>\n");
+    send_escaped(sockfd, "  <instance_urn>%s</instance_urn>\n", record.instance_urn);
+    send_escaped(sockfd, "  <product_name>%s</product_name>\n", record.product_name);
+    send_escaped(sockfd, "  <product_version>%s</product_version>\n", record.product_version);
+    send_escaped(sockfd, "  <product_urn>%s</product_urn>\n", record.product_urn);
+    send_escaped(sockfd, "  <product_parent_urn>%s</product_parent_urn>\n", record.product_parent_urn);
+    send_escaped(sockfd, "  <product_parent>%s</product_parent>\n", record.product_parent);
+    send_escaped(sockfd, "  <product_defined_inst_id>%s</product_defined_inst_id>\n",
+                 record.product_defined_inst_id);
+    send_escaped(sockfd, "  <timestamp>%s</timestamp>\n", record.timestamp);
+    send_escaped(sockfd, "  <container>%s</container>\n", record.container);
+    send_escaped(sockfd, "  <source>%s</source>\n", record.source);
+    sock_printf(sockfd, BODY, " </zorbel>\n");
+    send_response_close(sockfd);
+}
+
+void handle_http_get_zorbel_list(int sockfd, zo_env_t *zo_env)
+{
+    xmlDocPtr raw = nullptr;
+    const int status = zo_get_registry_doc(&raw, zo_env);
+    zorbel::xml::DocPtr doc(raw);
+    if (status != ZO_ERR_NO_ERROR) {
+        if (tavish_verbose >= 1)
+            fprintf(stderr, "zo_get_registry_doc error: %d\n", status);
+        return;
+    }
+    const xmlNode *root = xmlDocGetRootElement(doc.get());
+    if (root == nullptr) {
+        if (tavish_verbose >= 1)
+            fputs("NULL root node for registry\n", stderr);
+        return;
+    }
+
+    send_common_head(sockfd);
+    sock_printf(sockfd, BODY, "<?xml-stylesheet type=\"text/xsl\"");
+    sock_printf(sockfd, BODY, " href=\"/zov1/zo_list.xsl\"");
+    sock_printf(sockfd, BODY, " media=\"screen\"?>\n");
+    sock_printf(sockfd, BODY, "<zorbels>\n");
+    for (const xmlNode *rec = root->children; rec != nullptr; rec = rec->next) {
+        if (!zorbel::xml::is_element(rec, "zorbel"))
+            continue;
+        for (const xmlNode *field = rec->children; field != nullptr; field = field->next) {
+            if (!zorbel::xml::is_element(field, "instance_urn"))
+                continue;
+            const zorbel::xml::CharPtr text = zorbel::xml::node_text(doc.get(), field);
+            if (text == nullptr)
+                continue;
+            const std::string href = zorbel::tavish::encode_attribute(zorbel::xml::view(text.get()));
+            sock_printf(sockfd, BODY, "  <link type=\"zorbel\" href=\"/zov1/zorbel/%s\" />\n", href.c_str());
+        }
+    }
+    sock_printf(sockfd, BODY, "</zorbels>\n");
+}
+
+void handle_http_get_zorbel_list_xsl(int sockfd)
+{
+    static constexpr const char *lines[] = {
+        "  <body>\n",
+        "    <table border=\"2\" bgcolor=\"yellow\">\n",
+        "      <tr>\n",
+        "        <th>Zorbels Exposed By This Agent</th>\n",
+        "      </tr>\n",
+        "      <xsl:for-each select=\"zorbels/link\">\n",
+        "      <tr>\n",
+        "        <td>\n",
+        "          <a>\n",
+        "            <xsl:attribute name=\"href\">\n",
+        "              <xsl:value-of select=\"@href\" />\n",
+        "            </xsl:attribute>\n",
+        "            <xsl:value-of select=\"@href\" />\n",
+        "          </a>\n",
+        "        </td>\n",
+        "      </tr>\n",
+        "      </xsl:for-each>\n",
+        "    </table>\n",
+        "  </body>\n",
+        "</html>\n",
+    };
+    send_common_head(sockfd);
+    sock_printf(sockfd, BODY, "<html xmlns:xsl=\"%s\" xsl:version=\"1.0\">\n",
+                "http://www.w3.org/1999/XSL/Transform");
+    for (const char *line : lines)
+        sock_printf(sockfd, BODY, "%s", line);
+}

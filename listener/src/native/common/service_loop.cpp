@@ -1,0 +1,183 @@
+#include "service_loop.h"
+
+#include "globals.h"
+#include "resources.h"
+#include "socket_io.h"
+#include "strl.h"
+#include "unique_fd.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+using zorbel::tavish::Clock;
+
+namespace {
+
+constexpr const char *log_ident = "Zorbel network responder";
+constexpr int log_priority = LOG_DAEMON | LOG_NOTICE;
+
+constexpr auto request_line_timeout = std::chrono::seconds(5);
+constexpr auto drain_limit = std::chrono::seconds(2);
+constexpr int drain_poll_ms = 125;
+constexpr int drain_line_len = 4096;
+constexpr int listen_backlog = 5;
+
+char request_line[REQUEST_LINE_LEN];
+
+const char *printable(const char *peer)
+{
+    return peer != nullptr ? peer : "(null)";
+}
+
+// -s: a time-to-live of 1 keeps replies from crossing a router.
+void limit_to_subnet(int fd)
+{
+    const int ttl = 1;
+    if (setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 && tavish_verbose >= 1)
+        perror("setsockopt (IP_TTL)");
+}
+
+// Reads the request line (a client gets 5 seconds to send it), answers it,
+// then closes gracefully: the sending side is shut down first so the client
+// sees the end of the response at once, then its leftovers are drained.
+void serve_connection(int fd, zo_env_t *zo_env)
+{
+    const auto deadline = Clock::now() + request_line_timeout;
+    if (zorbel::tavish::sock_gets_until(fd, request_line, sizeof request_line, deadline) == nullptr)
+        request_line[0] = '\0';
+    handle_request(fd, zo_env, request_line);
+    shutdown(fd, SHUT_WR);
+    read_and_discard_data(fd);
+}
+
+// One line per connection, each under this program's ident.
+void log_line(const char *format, const char *peer)
+{
+    openlog(log_ident, LOG_PID | LOG_NDELAY, LOG_LOCAL1);
+    syslog(log_priority, format, printable(peer));
+}
+
+[[noreturn]] void serve_inetd_connection(int local_subnet_only, int local_loopback_only, zo_env_t *zo_env)
+{
+    // Fixed storage: nothing to allocate, nothing to fail.
+    sockaddr_storage cliaddr{};
+    socklen_t len = sizeof cliaddr;
+    getpeername(STDIN_FILENO, reinterpret_cast<sockaddr *>(&cliaddr), &len);
+    if (local_subnet_only)
+        limit_to_subnet(STDIN_FILENO);
+    const char *peer = sock_ntop(reinterpret_cast<const sockaddr *>(&cliaddr), len);
+    log_line("Connection from IP address: %s", peer);
+    if (local_loopback_only && (peer == nullptr || std::strncmp(peer, "127.0.0.1", 9) != 0)) {
+        log_line("Rejecting connection (not loopback) from IP address: %s", peer);
+        closelog();
+        close(STDIN_FILENO);
+        exit(0);
+    }
+    closelog();
+    serve_connection(STDIN_FILENO, zo_env);
+    close(STDIN_FILENO);
+    exit(0);
+}
+
+[[noreturn]] void setup_failure(const char *what)
+{
+    if (tavish_verbose >= 1)
+        perror(what);
+    exit(1);
+}
+
+}  // namespace
+
+char *sock_ntop(const struct sockaddr *sa, socklen_t /*salen*/)
+{
+    static char str[128];
+    int port = 0;
+    if (sa->sa_family == AF_INET) {
+        const auto *in4 = reinterpret_cast<const sockaddr_in *>(sa);
+        if (inet_ntop(AF_INET, &in4->sin_addr, str, sizeof str) == nullptr)
+            return nullptr;
+        port = ntohs(in4->sin_port);
+    } else if (sa->sa_family == AF_INET6) {
+        const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(sa);
+        if (inet_ntop(AF_INET6, &in6->sin6_addr, str, sizeof str) == nullptr)
+            return nullptr;
+        port = ntohs(in6->sin6_port);
+    } else {
+        return nullptr;
+    }
+    if (port != 0) {
+        char portstr[7];
+        snprintf(portstr, sizeof portstr, ".%d", port);
+        strlcat(str, portstr, sizeof str);
+    }
+    return str;
+}
+
+void read_and_discard_data(int sockfd)
+{
+    const auto deadline = Clock::now() + drain_limit;
+    char line[drain_line_len];
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return;
+        pollfd p{sockfd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, drain_poll_ms)));
+        if (ready <= 0 || (p.revents & POLLHUP) || !(p.revents & POLLIN))
+            return;
+        if (zorbel::tavish::sock_gets_until(sockfd, line, sizeof line, deadline) == nullptr)
+            return;
+    }
+}
+
+void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopback_only, int port, zo_env_t *zo_env)
+{
+    if (inetd)
+        serve_inetd_connection(local_subnet_only, local_loopback_only, zo_env);
+
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0)
+        setup_failure("socket");
+    const int reuse = 1;
+    if (setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0)
+        setup_failure("setsockopt");
+    if (local_subnet_only)
+        limit_to_subnet(listener);
+
+    sockaddr_in my_addr{};
+    my_addr.sin_family = AF_INET;
+    my_addr.sin_port = htons(static_cast<uint16_t>(port));  // the low 16 bits
+    if (local_loopback_only)
+        inet_pton(AF_INET, "127.0.0.1", &my_addr.sin_addr);
+    else
+        my_addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(listener, reinterpret_cast<sockaddr *>(&my_addr), sizeof my_addr) != 0)
+        setup_failure("bind (tcp)");
+    listen(listener, listen_backlog);
+
+    for (;;) {
+        sockaddr_in their_addr{};
+        socklen_t addr_len = sizeof their_addr;
+        const zorbel::UniqueFd conn(accept4(listener, reinterpret_cast<sockaddr *>(&their_addr), &addr_len,
+                                            SOCK_CLOEXEC));
+        if (!conn) {
+            if (tavish_verbose >= 1)
+                perror("accept");
+            continue;
+        }
+        if (tavish_verbose >= 1)
+            fprintf(stderr, "got TCP connection: (fd=%d)\n", conn.get());
+        log_line("Connection from IP address: %s", sock_ntop(reinterpret_cast<sockaddr *>(&their_addr), addr_len));
+        closelog();
+        serve_connection(conn.get(), zo_env);
+    }
+}

@@ -1,0 +1,23 @@
+// The TCP service loop: one connection at a time, from accept (or the
+// connection inetd handed over on descriptor 0) to the lingering close.
+#pragma once
+
+#include "zorbel.h"
+
+#include <sys/socket.h>
+
+// Serves forever on `port` (its low 16 bits; 127.0.0.1 only with
+// `local_loopback_only`), or in inetd mode serves descriptor 0 once and
+// exits with status 0.  `local_subnet_only` sets the IP time-to-live to 1.
+// A failure to set up the listening socket exits with status 1.
+[[noreturn]] void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopback_only, int port,
+                                          zo_env_t *zo_env);
+
+// Reads and discards what the client still sends, until 125 ms pass
+// without input, the stream ends, or 2 seconds have passed in all.
+void read_and_discard_data(int sockfd);
+
+// The peer address as text ("192.0.2.7.51234": address, then "." and the
+// port when it is not 0), in a buffer that the next call overwrites; null
+// for a family other than IPv4 and IPv6.
+char *sock_ntop(const struct sockaddr *sa, socklen_t salen);
