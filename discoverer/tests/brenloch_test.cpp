@@ -1,10 +1,9 @@
 // The real brenloch binary on loopback UDP ports, with a temporary registry.
+#include "loopback.h"
 #include "process.h"
 #include "temp_root.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -28,23 +27,6 @@ using ::testing::HasSubstr;
 
 const std::string urn = "urn:zo:00000000-0000-1000-8000-000000000000";
 
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A UDP socket bound to 127.0.0.1 (port 0: any free port).
-int bound_udp_socket(int port = 0)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(port);
-    return bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
-}
-
 SpawnOptions options(const std::string &stderr_path, int stdin_fd = -1)
 {
     SpawnOptions o;
@@ -61,7 +43,7 @@ public:
     // The first reply to `text` within `wait`; nullopt when none comes.
     std::optional<std::string> ask(const std::string &text, std::chrono::milliseconds wait = 3s)
     {
-        sockaddr_in to = loopback(port_);
+        sockaddr_in to = loopback_address(port_);
         sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(wait.count())) <= 0)
@@ -277,15 +259,12 @@ TEST(Brenloch, DropsToTheGivenUserAndGroup)
 
 TEST(Brenloch, InetdModeServesTheSocketOnDescriptorZero)
 {
-    const int sock = bound_udp_socket();
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len);
+    const int sock = bound_udp_socket(), port = local_port(sock);
     TempRoot root;
     root.write_registry("", urn);
     Child child = Child::spawn({BRENLOCH_PATH, "-i", "-r", root.root(), "-u", "1"}, options("", sock));
     close(sock);
-    EXPECT_EQ(Prober(ntohs(a.sin_port)).ask("q"), urn + " 6481\n");
+    EXPECT_EQ(Prober(port).ask("q"), urn + " 6481\n");
     EXPECT_TRUE(child.running());  // -i never detaches
 }
 

@@ -3,6 +3,7 @@
 #include "unique_fd.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -46,6 +47,10 @@ unsigned draw_sleep_time()
 
 void random_sleep()
 {
+    // The kernel may stretch a sleep by the timer slack (50 us by default);
+    // 1 us keeps the delay what was drawn.
+    static const bool precise_sleep = prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0) == 0;
+    (void)precise_sleep;
     const unsigned sleep_time = draw_sleep_time();
     fprintf(stderr, "(random sleep: %u microseconds)\n", sleep_time);
     usleep(sleep_time);
