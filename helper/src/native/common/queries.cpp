@@ -1,2 +1,172 @@
-// Placeholder: the record queries are being written.
+// Looking records up by instance URN and listing them by product URN.
+// Each query reads and validates the registry once and answers from that
+// one parse.
 #include "internal.h"
+#include "record_fields.h"
+#include "record_lookup.h"
+
+#include "strl.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+using namespace zorbel;
+
+// Every field element's text into the record, by element name; when a name
+// occurs twice the later element wins.  The instance URN is not copied.
+void read_record(xmlDoc *doc, xmlNode *record, zo_t &s)
+{
+    for (xmlNode *n = record->children; n != nullptr; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE)
+            continue;
+        const std::string_view name = xml::view(n->name);
+        if (name == uid_element) {
+            s.installer_uid = parse_uid_text(xml::node_text(doc, n).get());
+        } else if (const RecordField *f = text_field_named(name); f != nullptr && f->role != FieldRole::key) {
+            store_field_text(f->in(s), xml::node_text(doc, n).get());
+        }
+    }
+}
+
+struct UrnListDeleter {
+    void operator()(char **list) const noexcept { zo_free_instance_urns(list); }
+};
+using UrnList = std::unique_ptr<char *[], UrnListDeleter>;
+
+// The list with all of its buffers, allocated with malloc so that C
+// callers may release it as well; null when any allocation fails.
+UrnList allocate_urn_list()
+{
+    UrnList list(static_cast<char **>(calloc(ZO_MAX_INSTANCE_URNS, sizeof(char *))));
+    if (!list)
+        return nullptr;
+    for (int i = 0; i < ZO_MAX_INSTANCE_URNS; ++i) {
+        list[i] = static_cast<char *>(calloc(1, 256));
+        if (list[i] == nullptr)
+            return nullptr;
+    }
+    return list;
+}
+
+}  // namespace
+
+int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
+{
+    for (xmlNode *n = curr_node->children; n != nullptr; n = n->next) {
+        if (!xml::is_element(n, "instance_urn"))
+            continue;
+        const xml::CharPtr text = xml::node_text(doc, n);
+        if (text && xml::view(text.get()) == instance_urn)
+            return 1;
+    }
+    return 0;
+}
+
+int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
+{
+    const std::span<char> work(instance_urn, 256);
+    work[0] = '\0';
+    int matches = 0;
+    for (xmlNode *n = curr_node->children; n != nullptr; n = n->next) {
+        if (xml::is_element(n, "product_urn")) {
+            const xml::CharPtr text = xml::node_text(doc, n);
+            if (text && xml::view(text.get()) == product_urn)
+                matches = 1;
+        } else if (xml::is_element(n, "instance_urn")) {
+            copy_cut(work, xml::view(xml::node_text(doc, n).get()));
+        }
+    }
+    return matches;
+}
+
+namespace zorbel {
+
+xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
+{
+    xmlNode *root = xmlDocGetRootElement(doc);
+    for (xmlNode *n = root ? root->children : nullptr; n != nullptr; n = n->next) {
+        if (xml::is_element(n, "zorbel") && find_instance_urn(doc, n, instance_urn))
+            return n;
+    }
+    return nullptr;
+}
+
+int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
+{
+    doc.reset();
+    if (!zo_is_initialized(env))
+        return ZO_ERR_NOT_INIT;
+    if (s == nullptr || s->instance_urn[0] == '\0')
+        return ZO_ERR_MISSING_FIELD;
+    if (field_overflows(s->instance_urn))
+        return ZO_ERR_MAX_LEN_EXCEEDED;
+
+    char urn[sizeof s->instance_urn];
+    memcpy(urn, s->instance_urn, sizeof urn);
+    memset(s, 0, sizeof *s);  // every byte, padding included
+    memcpy(s->instance_urn, urn, sizeof urn);
+
+    if (const int rc = load_valid_registry(env, doc, fd); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    xmlNode *record = first_record_with_urn(doc.get(), s->instance_urn);
+    if (record == nullptr)
+        return ZO_ERR_REC_NOT_FOUND;
+    read_record(doc.get(), record, *s);
+    return ZO_ERR_NO_ERROR;
+}
+
+}  // namespace zorbel
+
+extern "C" int zo_get(zo_t *s, zo_env_t *env)
+{
+    xml::DocPtr doc;
+    return get_record(s, env, doc, -1);
+}
+
+extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_urn_pp, zo_env_t *env)
+{
+    if (instance_urn_pp != nullptr)
+        *instance_urn_pp = nullptr;
+    if (!zo_is_initialized(env))
+        return ZO_ERR_NOT_INIT;
+    if (product_urn == nullptr || product_urn[0] == '\0' || instance_urn_pp == nullptr)
+        return ZO_ERR_MISSING_FIELD;
+    if (strnlen(product_urn, 256) >= 256)
+        return ZO_ERR_MAX_LEN_EXCEEDED;
+
+    UrnList list = allocate_urn_list();
+    if (!list)
+        return ZO_ERR_NO_MEM;
+    xml::DocPtr doc;
+    if (const int rc = load_valid_registry(env, doc); rc != ZO_ERR_NO_ERROR)
+        return rc;
+
+    int count = 0;
+    bool too_many = false;
+    char work[256];
+    for_each_record(doc.get(), [&](xmlNode *record) {
+        if (too_many || !find_product_urn(doc.get(), record, product_urn, work))
+            return;
+        if (count == ZO_MAX_INSTANCE_URNS) {
+            too_many = true;
+            return;
+        }
+        strlcpy(list[count++], work, 256);
+    });
+    if (too_many)
+        return ZO_ERR_MAX_REC_EXCEEDED;
+    *instance_urn_pp = list.release();
+    return count;
+}
+
+extern "C" void zo_free_instance_urns(char **instance_urn)
+{
+    if (instance_urn == nullptr)
+        return;
+    for (int i = 0; i < ZO_MAX_INSTANCE_URNS; ++i)
+        free(instance_urn[i]);
+    free(instance_urn);
+}

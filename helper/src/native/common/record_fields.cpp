@@ -1,0 +1,72 @@
+#include "record_fields.h"
+
+#include "strl.h"
+
+#include <libxml/chvalid.h>
+#include <libxml/xmlstring.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zorbel {
+
+const RecordField *text_field_named(std::string_view name)
+{
+    const auto it = std::find_if(record_text_fields.begin(), record_text_fields.end(),
+                                 [name](const RecordField &f) { return f.name == name; });
+    return it == record_text_fields.end() ? nullptr : &*it;
+}
+
+void store_field_text(std::span<char> field, const xmlChar *text)
+{
+    std::fill(field.begin(), field.end(), '\0');
+    copy_cut(field, xml::view(text));
+}
+
+int parse_uid_text(const xmlChar *text)
+{
+    if (text == nullptr)
+        return -1;
+    errno = 0;
+    const long value = strtol(reinterpret_cast<const char *>(text), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+}
+
+std::string uid_text(int uid)
+{
+    char text[10];
+    snprintf(text, sizeof text, "%d", uid);
+    return text;
+}
+
+namespace {
+
+// Bytes the shortest UTF-8 form of a code point takes; the parser refuses
+// any longer form.
+int shortest_utf8_length(int c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+}  // namespace
+
+bool storable_text(std::string_view text)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    size_t left = text.size();
+    while (left > 0) {
+        int len = static_cast<int>(std::min<size_t>(left, 4));
+        const int c = xmlGetUTF8Char(p, &len);
+        if (c < 0 || len != shortest_utf8_length(c) || !xmlIsCharQ(c))
+            return false;
+        p += len;
+        left -= static_cast<size_t>(len);
+    }
+    return true;
+}
+
+}  // namespace zorbel

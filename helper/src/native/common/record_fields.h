@@ -1,0 +1,74 @@
+// The text fields of a record: their element names, their place in zo_t
+// and what the writers require of them.  Shared by the lookup (element
+// text into fields), the add (checks, then one element per field) and the
+// update (stored values read back into the caller's record).
+#pragma once
+
+#include "xml_ptr.h"
+#include "zorbel.h"
+
+#include <array>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zorbel {
+
+enum class FieldRole {
+    key,       // instance_urn: looked up, never copied from the file
+    required,  // must be given to zo_add
+    optional,  // may be empty on add; the two fields zo_update changes
+    stamp,     // timestamp: always written by the library
+};
+
+struct RecordField {
+    std::string_view name;
+    std::span<char> (*in)(zo_t &);  // the field's bytes in a record
+    FieldRole role;
+};
+
+#define ZORBEL_FIELD(member, role)                                                     \
+    RecordField { #member, [](zo_t &s) { return std::span<char>(s.member); }, role }
+
+// In the order of zo_t, which is also the order of a record's elements in
+// the file (installer_uid, an int, follows them).
+inline constexpr std::array<RecordField, 12> record_text_fields{
+    ZORBEL_FIELD(instance_urn, FieldRole::key),
+    ZORBEL_FIELD(product_name, FieldRole::required),
+    ZORBEL_FIELD(product_version, FieldRole::required),
+    ZORBEL_FIELD(product_urn, FieldRole::required),
+    ZORBEL_FIELD(product_parent_urn, FieldRole::optional),
+    ZORBEL_FIELD(product_parent, FieldRole::required),
+    ZORBEL_FIELD(product_defined_inst_id, FieldRole::optional),
+    ZORBEL_FIELD(product_vendor, FieldRole::required),
+    ZORBEL_FIELD(platform_arch, FieldRole::required),
+    ZORBEL_FIELD(timestamp, FieldRole::stamp),
+    ZORBEL_FIELD(container, FieldRole::required),
+    ZORBEL_FIELD(source, FieldRole::required),
+};
+
+#undef ZORBEL_FIELD
+
+inline constexpr std::string_view uid_element = "installer_uid";
+
+// The text field stored in an element of this name; null for
+// installer_uid and for names that are not fields.
+const RecordField *text_field_named(std::string_view name);
+
+// Sets the field to `text` cut to its width less one, every other byte
+// zero; null text (an element without text) clears it.
+void store_field_text(std::span<char> field, const xmlChar *text);
+
+// The installer_uid element's text as a number: leading white space and a
+// sign allowed, digits up to the first other character, no digits 0, out
+// of range clamped to int; an element without text gives -1.
+int parse_uid_text(const xmlChar *text);
+
+// A user id as the writers store it: "%d", cut to its first 9 characters.
+std::string uid_text(int uid);
+
+// True when `text` is UTF-8 made only of characters an XML document may
+// hold, so that a file with it as element content parses again.
+bool storable_text(std::string_view text);
+
+}  // namespace zorbel

@@ -1,0 +1,37 @@
+// Finding records in a parsed registry, shared by the queries and by the
+// writers' own lookups.
+#pragma once
+
+#include "xml_ptr.h"
+#include "zorbel.h"
+
+// 1 when the record carries "product_urn" text equal to `product_urn`;
+// `instance_urn` (256 bytes) receives the record's instance URN, cut to
+// 255 characters, or empty text when it has none.
+int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn);
+
+namespace zorbel {
+
+// zo_get reading the registry through `fd` (by its path when fd < 0).  The
+// validated document stays in `doc` for the caller, also when the record
+// is not found; it is empty when the registry was not read or not valid.
+int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd);
+
+// The first record element, in document order, that carries this instance
+// URN; null when none does.
+xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn);
+
+// Calls `visit` with each record element among the root's children.
+template <class Visit>
+void for_each_record(xmlDoc *doc, Visit visit)
+{
+    xmlNode *root = xmlDocGetRootElement(doc);
+    for (xmlNode *n = root ? root->children : nullptr; n != nullptr;) {
+        xmlNode *next = n->next;  // `visit` may unlink n
+        if (xml::is_element(n, "zorbel"))
+            visit(n);
+        n = next;
+    }
+}
+
+}  // namespace zorbel

@@ -1,0 +1,154 @@
+// Helpers for the registry query and writer tests: complete records,
+// checks of the file on disk, and forked children (other processes, other
+// users) with bounded waits.
+#pragma once
+
+#include "temp_root.h"
+#include "xml_ptr.h"
+#include "zorbel.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zorbel::test {
+
+// The unprivileged user the ownership tests switch to.
+inline constexpr uid_t other_uid = 65534;
+
+inline void set_text(char *field, size_t width, const std::string &text)
+{
+    memset(field, 0, width);
+    memcpy(field, text.data(), std::min(text.size(), width));
+}
+#define ZT_SET(rec, field, text) ::zorbel::test::set_text((rec).field, sizeof (rec).field, (text))
+
+// A record with every required field given.
+inline zo_t full_record(const std::string &instance_urn = "", const std::string &product_urn = "urn:product:p")
+{
+    zo_t s{};
+    ZT_SET(s, instance_urn, instance_urn);
+    ZT_SET(s, product_name, "Product");
+    ZT_SET(s, product_version, "2.0");
+    ZT_SET(s, product_urn, product_urn);
+    ZT_SET(s, product_parent, "Suite");
+    ZT_SET(s, product_vendor, "Vendor");
+    ZT_SET(s, platform_arch, "x86_64");
+    ZT_SET(s, container, "pkg");
+    ZT_SET(s, source, "/media/pkg");
+    return s;
+}
+
+// `count` records written directly, URNs prefix0, prefix1, ...
+inline std::string many_records(int count, const std::string &prefix, const std::string &product_urn, int uid)
+{
+    std::string xml;
+    for (int i = 0; i < count; ++i)
+        xml += record_xml(prefix + std::to_string(i), product_urn, uid);
+    return xml;
+}
+
+// The registry file parsed and validated against its DTD; null when it
+// does not parse or is not valid.
+inline xml::DocPtr valid_registry_file(const std::string &path)
+{
+    xml::DocPtr doc(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!doc)
+        return nullptr;
+    xml::ValidCtxtPtr ctxt(xmlNewValidCtxt());
+    ctxt->error = nullptr;
+    ctxt->warning = nullptr;
+    if (xmlValidateDocument(ctxt.get(), doc.get()) != 1)
+        return nullptr;
+    return doc;
+}
+
+// The instance URNs of the records, in document order.
+inline std::vector<std::string> instance_urns_of(xmlDoc *doc)
+{
+    std::vector<std::string> urns;
+    for (xmlNode *r = xmlDocGetRootElement(doc)->children; r; r = r->next) {
+        if (!xml::is_element(r, "zorbel"))
+            continue;
+        for (xmlNode *f = r->children; f; f = f->next) {
+            if (xml::is_element(f, "instance_urn"))
+                urns.emplace_back(xml::view(xml::node_text(doc, f).get()));
+        }
+    }
+    return urns;
+}
+
+// Runs `body` in a forked child and returns its exit status, or 128 plus
+// the signal that ended it; a child still running after `timeout` is
+// killed.
+inline int in_child(const std::function<int()> &body, std::chrono::seconds timeout = std::chrono::seconds(60))
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int rc = 99;
+        try {
+            rc = body();
+        } catch (...) {
+        }
+        _exit(rc);
+    }
+    if (pid < 0)
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// For use in a forked child: becomes `uid` (group likewise) for real.
+inline bool become_user(uid_t uid)
+{
+    return setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
+}
+
+// Opens the root's directories and registry to every user, so that a child
+// that switched users can work on it.
+inline void open_to_all_users(const TempRoot &root)
+{
+    namespace fs = std::filesystem;
+    for (fs::path p = root.registry_dir(); p.string().size() >= root.root().size(); p = p.parent_path())
+        fs::permissions(p, fs::perms::all);
+    if (fs::exists(root.registry_file()))
+        fs::permissions(root.registry_file(), fs::perms::owner_read | fs::perms::owner_write |
+                                                  fs::perms::group_read | fs::perms::group_write |
+                                                  fs::perms::others_read | fs::perms::others_write);
+}
+
+// A root with a registry holding `records_xml`, and an environment
+// initialised on it.
+struct Registry {
+    TempRoot root;
+    zo_env_t env{};
+
+    explicit Registry(const std::string &records_xml = "")
+    {
+        root.write_registry(records_xml);
+        EXPECT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR);
+    }
+    std::string content() const { return read_file(root.registry_file()); }
+};
+
+}  // namespace zorbel::test
