@@ -1,0 +1,200 @@
+// The real responder's command line, listening modes and connection handling.
+#include "tavish_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
+
+namespace {
+
+using namespace zorbel::test;
+using Clock = std::chrono::steady_clock;
+
+const std::string version_response =
+    http_head + response_open + " <agent_version>1.1.4</agent_version>\n</zo1:response>\n";
+
+const std::string usage_tail =
+    " [options]\nOptions:\n"
+    "  -f                     do not fork() from the calling shell\n"
+    "  -l logfile             redirect stderr to specified file\n"
+    "  -i                     run under control of inetd(1M)\n"
+    "  -L                     only respond to requests from the local loopback address\n"
+    "  -s                     only respond to requests in the local subnet\n"
+    "  -v                     provide verbose output\n"
+    "  -p password_file       use the password contained in the file (must be 5 to 16 characters long) for AES "
+    "encryption\n"
+    "  -r alt_root_dir        look for Zorbel Registry under specified dir\n"
+    "  -t tcp_port            use the specified udp port for communication\n"
+    "  -U user                setuid to specified user\n"
+    "  -G group               setgid to specified group\n";
+
+int connect_to(const char *address, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address, &a.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+        return fd;
+    close(fd);
+    return -1;
+}
+
+TEST(Options, ErrorsCountAndPrintTheUsage)
+{
+    TempRoot root;
+    auto r = run_tavish(root, {tavish_binary, "-f", "-t"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Option -t requires an operand\nUsage: tavish" + usage_tail);
+
+    r = run_tavish(root, {tavish_binary, "-x", "-f", "-q", "-L"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "Unrecognized option: -x\nUnrecognized option: -q\nUsage: tavish" + usage_tail);
+}
+
+TEST(Options, AcceptedOptionsStartTheService)
+{
+    Responder missing_dir({"-l", "/nonexistent/dir/log"});
+    EXPECT_EQ(missing_dir.get("GET /zov1/agent/version/ HTTP/1.0"), version_response);
+    EXPECT_EQ(missing_dir.stderr_text(), "Unable to open log file: /nonexistent/dir/log\n");
+
+    TempRoot logs(bare_root());
+    const std::string log = logs.root() + "/tavish.log";
+    write_file(log, "earlier\n");
+    // -L takes no operand; -u, -D and -N are accepted and ignored; -p only warns.
+    Responder r({"-L", "-u", "x", "-D", "y", "-N", "z", "-p", logs.root() + "/no-such-key", "-l", log, "-v"});
+    EXPECT_EQ(r.get("GET /zov1/agent/version/ HTTP/1.0"), version_response);
+    EXPECT_EQ(r.stderr_text(), "Encryption support not enabled, ignoring encryption key\n");
+    EXPECT_TRUE(eventually([&] { return read_file(log).find("GET agent version\n") != std::string::npos; }));
+    EXPECT_EQ(read_file(log).rfind("earlier\ngot TCP connection: (fd=", 0), 0u) << read_file(log);
+}
+
+TEST(Listen, PortIsTakenModulo65536AndLoopbackOnlyWithL)
+{
+    TempRoot root;
+    root.write_registry("");
+    const int fd = connect_to("127.0.0.1", 4464);
+    if (fd >= 0)
+        close(fd);
+    else {
+        Child c = Child::spawn({tavish_binary, "-f", "-L", "-t", "70000", "-r", root.root()});
+        ASSERT_TRUE(wait_listening(4464));
+        EXPECT_EQ(tcp_exchange(4464, "GET /zov1/agent/version/ HTTP/1.0\n"), version_response);
+        EXPECT_EQ(connect_to("127.0.0.2", 4464), -1);  // bound to 127.0.0.1 only
+    }
+
+    Responder open;
+    const int other = connect_to("127.0.0.2", open.port);
+    EXPECT_GE(other, 0);
+    if (other >= 0)
+        close(other);
+    // A second responder on the same port cannot bind: status 1, the reason only with -v.
+    const auto quiet = run_tavish(root, open.argv({}));
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, "");
+    const auto verbose = run_tavish(root, open.argv({"-v"}));
+    EXPECT_EQ(verbose.status, 1);
+    EXPECT_EQ(verbose.out, "bind (tcp): Address already in use\n");
+}
+
+// Reads until the peer ends its side; the time that took, or nullopt.
+std::optional<Clock::duration> time_to_eof(int fd, std::string &got, Clock::duration limit)
+{
+    const auto start = Clock::now();
+    char buf[4096];
+    while (Clock::now() - start < limit) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return Clock::now() - start;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return std::nullopt;
+}
+
+TEST(Connections, SlowClientsCannotHoldTheResponder)
+{
+    // An idle client (no request line for 5 s) and a client that keeps
+    // sending after its request, each against its own responder.
+    auto idle = std::async(std::launch::async, [] {
+        Responder r;
+        const int quiet = connect_tcp(r.port);
+        std::this_thread::sleep_for(200ms);
+        const auto start = Clock::now();
+        const std::string served = tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s);
+        const auto waited = Clock::now() - start;
+        std::string got;
+        const bool closed = time_to_eof(quiet, got, 2s).has_value();
+        close(quiet);
+        return served == version_response && waited > 4s && waited < 7s && closed && got.empty();
+    });
+
+    Responder r;
+    const int chatty = connect_tcp(r.port);
+    ASSERT_GE(chatty, 0);
+    const std::string request = "GET /zov1/agent/version/ HTTP/1.0\r\n";
+    send(chatty, request.data(), request.size(), 0);
+    std::atomic<bool> stop{false};
+    std::thread talker([&] {
+        for (int i = 0; i < 80 && !stop; ++i) {  // a header line every 50 ms, for up to 4 s
+            send(chatty, "X-More: 1\r\n", 11, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    std::string got;
+    const auto eof = time_to_eof(chatty, got, 3s);
+    const auto next_start = Clock::now();
+    const std::string next = tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 5s);
+    const auto next_wait = Clock::now() - next_start;
+    stop = true;
+    talker.join();
+    close(chatty);
+
+    ASSERT_TRUE(eof.has_value());
+    EXPECT_LT(*eof, 1s);  // the end of the response, long before the drain ends
+    EXPECT_EQ(got, version_response);
+    EXPECT_EQ(next, version_response);
+    EXPECT_LT(next_wait, 3s);  // the drain stopped after 2 s although the client kept sending
+    EXPECT_TRUE(idle.get());
+}
+
+TEST(Inetd, ServesTheConnectionOnDescriptorZero)
+{
+    TempRoot root;
+    root.write_registry(record_xml("urn:zo:1"));
+    const int port = free_port(SOCK_STREAM);
+    const std::string err = root.root() + "/inetd.err";
+    Child activate = Child::spawn({"/usr/bin/systemd-socket-activate", "--accept", "--inetd", "-l", "127.0.0.1:" + std::to_string(port),
+                                   tavish_binary, "-i", "-v", "-L", "-r", root.root()},
+                                  stderr_to(err));
+    ASSERT_TRUE(wait_listening(port));
+    EXPECT_EQ(tcp_exchange(port, "GET /zov1/agent/version/ HTTP/1.0\n"), version_response);
+    EXPECT_NE(tcp_exchange(port, "GET /zov1/zorbel/ HTTP/1.0\n").find("href=\"/zov1/zorbel/urn:zo:1\""),
+              std::string::npos);
+
+    // -L in inetd mode: an IPv6 peer is turned away without a byte.
+    const int port6 = free_port(SOCK_STREAM);
+    Child activate6 = Child::spawn({"/usr/bin/systemd-socket-activate", "--accept", "--inetd", "-l", "[::1]:" + std::to_string(port6),
+                                    tavish_binary, "-i", "-L", "-r", root.root()});
+    const int fd6 = connect_tcp6(port6);
+    ASSERT_GE(fd6, 0);
+    send(fd6, "GET /zov1/agent/version/ HTTP/1.0\n", 34, MSG_NOSIGNAL);
+    std::string got;
+    EXPECT_TRUE(time_to_eof(fd6, got, 3s).has_value());
+    EXPECT_EQ(got, "");
+    close(fd6);
+    // Verbosity is forced to 0 in inetd mode.
+    EXPECT_EQ(read_file(err).find("GET agent version"), std::string::npos);
+}
+
+}  // namespace
