@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -58,6 +59,26 @@ Child Child::spawn(const std::vector<std::string> &argv, const SpawnOptions &opt
                 close(fd);
         execv(args[0], args.data());
         _exit(127);
+    }
+    Child c;
+    c.pid_ = pid;
+    return c;
+}
+
+Child Child::fork_call(const std::function<int()> &body)
+{
+    fflush(nullptr);  // nothing buffered before the fork is written twice
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int status = 255;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        fflush(nullptr);
+        _exit(status);
     }
     Child c;
     c.pid_ = pid;

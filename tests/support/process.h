@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct SpawnOptions {
 class Child {
 public:
     static Child spawn(const std::vector<std::string> &argv, const SpawnOptions &opts = {});
+    // Runs `body` in a forked copy of the calling process, which then exits
+    // with the status `body` returns (255 if it throws).  The child shares
+    // standard output and error; it must not use gtest assertions.
+    static Child fork_call(const std::function<int()> &body);
     Child() = default;
     Child(Child &&other) noexcept;
     Child &operator=(Child &&other) noexcept;

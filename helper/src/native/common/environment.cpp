@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,16 +91,34 @@ int create_registry(zo_env_t *env)
     return rc;
 }
 
-// An existing registry is only ever read here, never replaced: one that
-// cannot be opened for writing is still used when it is readable and valid.
-int check_existing_registry(zo_env_t *env, int open_errno)
+// An existing registry is only ever read here, never replaced.  `fd` is
+// open on it for reading (and writing, when the caller may); the file is
+// parsed through it, so what is validated is the file that was opened.
+// Anything but a regular file (a directory, a FIFO that would block the
+// reader) is not a registry.
+int check_existing_registry(zo_env_t *env, int fd)
 {
-    if (open_errno != 0) {
-        const zorbel::UniqueFd readable(open(env->registry, O_RDONLY | O_CLOEXEC));
-        if (!readable)
-            return ZO_ERR_NO_DIR;
-    }
-    return is_reg_valid(env) ? ZO_ERR_NO_ERROR : ZO_ERR_XML_INVALID_REG;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return ZO_ERR_XML_INVALID_REG;
+    zorbel::xml::DocPtr doc;
+    return zorbel::load_valid_registry(env, doc, fd);
+}
+
+// Step 8 onwards: use the registry that exists, or create it when none does.
+// A registry that cannot be opened for writing is still used when it can be
+// read; one that cannot be read at all is reported as unopenable.
+int open_or_create_registry(zo_env_t *env)
+{
+    constexpr int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    zorbel::UniqueFd fd(open(env->registry, O_RDWR | flags));
+    if (!fd && errno == ENOENT)
+        return create_registry(env);
+    if (!fd)
+        fd.reset(open(env->registry, O_RDONLY | flags));
+    if (!fd)
+        return ZO_ERR_NO_DIR;
+    return check_existing_registry(env, fd.get());
 }
 
 }  // namespace
@@ -129,15 +148,7 @@ extern "C" int zo_initialize(const char *root_dir, zo_env_t *env)
         return fail(env, ZO_ERR_NO_DIR);
     snprintf(env->registry, sizeof env->registry, "%s%s%s", env->registry_path, "/", registry_name);
 
-    int rc;
-    const zorbel::UniqueFd rw(open(env->registry, O_RDWR | O_CLOEXEC));
-    if (rw)
-        rc = check_existing_registry(env, 0);
-    else if (errno == ENOENT)
-        rc = create_registry(env);
-    else
-        rc = check_existing_registry(env, errno);
-    if (rc != ZO_ERR_NO_ERROR)
+    if (const int rc = open_or_create_registry(env); rc != ZO_ERR_NO_ERROR)
         return fail(env, rc);
 
     strlcpy(process_registry_urn, env->registry_urn, sizeof process_registry_urn);

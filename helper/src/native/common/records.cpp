@@ -6,30 +6,44 @@
 
 #include <cstdio>
 #include <ctime>
+#include <span>
+#include <string_view>
+
+namespace {
+
+// One "name=value" line.  The value stops at the field's terminator, or at
+// its width when a caller left it unterminated, never beyond the field.
+void print_field(const char *name, std::span<const char> field)
+{
+    const std::string_view value = zorbel::field_text(field);
+    printf("%s=%.*s\n", name, static_cast<int>(value.size()), value.data());
+}
+
+}  // namespace
 
 extern "C" void zo_debug(const zo_env_t *env, const zo_t *s)
 {
     if (env != nullptr) {
-        printf("root_dir=%s\n", env->root_dir);
-        printf("registry_path=%s\n", env->registry_path);
-        printf("registry=%s\n", env->registry);
-        printf("registry_urn=%s\n", env->registry_urn);
-        printf("registry_version=%s\n", env->registry_version);
+        print_field("root_dir", env->root_dir);
+        print_field("registry_path", env->registry_path);
+        print_field("registry", env->registry);
+        print_field("registry_urn", env->registry_urn);
+        print_field("registry_version", env->registry_version);
         printf("initialized_flag=%d\n", env->initialized_flag);
     }
     if (s != nullptr) {
-        printf("instance_urn=%s\n", s->instance_urn);
-        printf("product_name=%s\n", s->product_name);
-        printf("product_version=%s\n", s->product_version);
-        printf("product_urn=%s\n", s->product_urn);
-        printf("product_parent_urn=%s\n", s->product_parent_urn);
-        printf("product_parent=%s\n", s->product_parent);
-        printf("product_defined_inst_id=%s\n", s->product_defined_inst_id);
-        printf("product_vendor=%s\n", s->product_vendor);
-        printf("platform_arch=%s\n", s->platform_arch);
-        printf("timestamp=%s\n", s->timestamp);
-        printf("container=%s\n", s->container);
-        printf("source=%s\n", s->source);
+        print_field("instance_urn", s->instance_urn);
+        print_field("product_name", s->product_name);
+        print_field("product_version", s->product_version);
+        print_field("product_urn", s->product_urn);
+        print_field("product_parent_urn", s->product_parent_urn);
+        print_field("product_parent", s->product_parent);
+        print_field("product_defined_inst_id", s->product_defined_inst_id);
+        print_field("product_vendor", s->product_vendor);
+        print_field("platform_arch", s->platform_arch);
+        print_field("timestamp", s->timestamp);
+        print_field("container", s->container);
+        print_field("source", s->source);
         printf("installer_uid=%d\n", s->installer_uid);
     }
 }

@@ -154,6 +154,10 @@ int install_registry(const zo_env_t *env, std::string_view content, Install how,
         return fail(ZO_ERR_XML_SAVE_REG);
 
     if (how == Install::create_new) {
+        // A new registry is readable and writable by its owner only, whatever
+        // the umask took away from the temporary file's mode.  A failure is
+        // ignored: the file then keeps that owner-only mode less the umask.
+        (void)fchmod(tmp.fd(), S_IRUSR | S_IWUSR);
         // link() refuses an existing name, so of two processes creating the
         // registry at once exactly one succeeds.
         if (link(tmp.path().c_str(), env->registry) != 0)

@@ -2,6 +2,8 @@
 #include "internal.h"
 #include "sysdep.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -22,6 +24,30 @@ std::mutex uuid_mutex;
 uuid_state_t uuid_state;
 uuid_time_t time_last;
 unsigned16 uuids_this_tick;
+
+// A forked child is a process of its own and starts afresh, drawing its own
+// clock sequence: continuing its parent's state would make the same UUIDs
+// as the parent within the same microsecond.  The mutex is held across the
+// fork so the child never inherits it locked by a thread it does not have.
+void lock_before_fork()
+{
+    uuid_mutex.lock();
+}
+
+void unlock_in_parent()
+{
+    uuid_mutex.unlock();
+}
+
+void restart_in_child()
+{
+    uuid_state = {};
+    time_last = 0;
+    uuids_this_tick = 0;
+    uuid_mutex.unlock();
+}
+
+[[maybe_unused]] const int fork_handlers = pthread_atfork(lock_before_fork, unlock_in_parent, restart_in_child);
 
 // A clock reading made distinct by counting UUIDs within one reading.
 void get_current_time(uuid_time_t *timestamp)
@@ -99,6 +125,8 @@ int order(T a, T b)
 
 extern "C" int uuid_create(uuid_t *uuid)
 {
+    if (uuid == nullptr)
+        return 0;
     const std::lock_guard<std::mutex> lock(uuid_mutex);
     uuid_time_t timestamp;
     get_current_time(&timestamp);
@@ -124,6 +152,8 @@ extern "C" int uuid_create(uuid_t *uuid)
 
 extern "C" void uuid_tostring(const uuid_t *uuid, char *buf)
 {
+    if (uuid == nullptr || buf == nullptr)
+        return;
     snprintf(buf, 37, "%8.8x-%4.4x-%4.4x-%2.2x%2.2x-%2.2x%2.2x%2.2x%2.2x%2.2x%2.2x", uuid->time_low,
              uuid->time_mid, uuid->time_hi_and_version, uuid->clock_seq_hi_and_reserved, uuid->clock_seq_low,
              uuid->node[0], uuid->node[1], uuid->node[2], uuid->node[3], uuid->node[4], uuid->node[5]);
@@ -131,6 +161,8 @@ extern "C" void uuid_tostring(const uuid_t *uuid, char *buf)
 
 extern "C" int uuid_fromstring(uuid_t *uuid, const char *inbuf)
 {
+    if (uuid == nullptr || inbuf == nullptr)
+        return 1;
     const size_t len = strnlen(inbuf, 41);
     if (len > 40)
         return 1;

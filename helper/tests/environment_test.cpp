@@ -1,0 +1,449 @@
+// The registry environment: paths, first-use creation, validation of an
+// existing registry, the process-wide URN, and the failures of initialising.
+#include "internal.h"
+#include "isolation.h"
+#include "process.h"
+#include "temp_root.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using zorbel::test::Child;
+using zorbel::test::read_file;
+using zorbel::test::TempRoot;
+using zorbel::test::write_file;
+
+const std::regex urn_form("urn:zo:[0-9a-f]{8}-[0-9a-f]{4}-1[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+
+// A zeroed environment, as every caller hands it over.
+struct Env {
+    zo_env_t env{};
+    int init(const std::string &root) { return zo_initialize(root.c_str(), &env); }
+};
+
+std::set<std::string> names_in(const std::string &dir)
+{
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+unsigned mode_of(const std::string &path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+std::string new_registry_text(const std::string &dtd, const std::string &urn)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE registry SYSTEM \"" + dtd + "\">\n"
+           "<registry urn=\"" + urn + "\" version=\"1.1.4\"/>\n";
+}
+
+// Restores the umask on scope exit.
+class Umask {
+public:
+    explicit Umask(mode_t mask) : old_(umask(mask)) {}
+    ~Umask() { umask(old_); }
+
+private:
+    mode_t old_;
+};
+
+TEST(Initialize, CreatesTheRegistryBelowTheRoot)
+{
+    const TempRoot r;
+    Env e;
+    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(zo_is_initialized(&e.env), 1);
+    EXPECT_EQ(e.env.initialized_flag, ZO_INITIALIZED);
+    EXPECT_EQ(e.env.root_dir, r.root());
+    EXPECT_EQ(e.env.registry_path, r.registry_dir());
+    EXPECT_EQ(e.env.registry, r.registry_file());
+    EXPECT_TRUE(std::regex_match(e.env.registry_urn, urn_form)) << e.env.registry_urn;
+    EXPECT_STREQ(e.env.registry_version, "1.1.4");
+    EXPECT_STREQ(zo_get_registry_urn(), e.env.registry_urn);
+    // Declaration, document type naming this root's DTD, and an empty root.
+    EXPECT_EQ(read_file(r.registry_file()), new_registry_text(r.dtd_file(), e.env.registry_urn));
+    EXPECT_EQ(mode_of(r.registry_file()), 0600u);
+    EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd", "zorbel.xml"}));
+}
+
+TEST(Initialize, NewRegistryIsOwnerOnlyWhateverTheUmask)
+{
+    const TempRoot r;
+    const Umask mask(0277);
+    Env e;
+    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(mode_of(r.registry_file()), 0600u);
+}
+
+TEST(Initialize, SecondEnvironmentValidatesAndReadsTheSameUrn)
+{
+    const TempRoot r;
+    Env first, second;
+    ASSERT_EQ(first.init(r.root()), ZO_ERR_NO_ERROR);
+    const std::string created = read_file(r.registry_file());
+    ASSERT_EQ(second.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_STREQ(second.env.registry_urn, first.env.registry_urn);
+    EXPECT_STREQ(second.env.registry_version, "1.1.4");
+    EXPECT_STREQ(zo_get_registry_urn(), first.env.registry_urn);
+    EXPECT_EQ(read_file(r.registry_file()), created);
+    EXPECT_EQ(is_reg_valid(&second.env), 1);
+}
+
+TEST(Initialize, RootIsTakenAsText)
+{
+    const TempRoot r;
+    Env e;
+    ASSERT_EQ(e.init(r.root() + "/"), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(e.env.registry_path, r.root() + "//var/sadm/zorbel/registry");
+    EXPECT_EQ(e.env.registry, r.root() + "//var/sadm/zorbel/registry/zorbel.xml");
+    EXPECT_NE(read_file(r.registry_file()).find("SYSTEM \"" + r.root() + "//var/sadm/zorbel/registry/zorbel.dtd\""),
+              std::string::npos);
+}
+
+TEST(Initialize, MissingRegistryDirectoryCreatesNothing)
+{
+    const TempRoot r(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    fs::create_directories(r.root() + "/var/sadm/zorbel");
+    Env e;
+    EXPECT_EQ(e.init(r.root()), ZO_ERR_NO_DIR);
+    EXPECT_EQ(zo_is_initialized(&e.env), 0);
+    EXPECT_TRUE(names_in(r.root() + "/var/sadm/zorbel").empty());
+    EXPECT_EQ(e.init(r.root() + "/no/such/root"), ZO_ERR_NO_DIR);
+}
+
+TEST(Initialize, ExistingRegistryIsValidatedNeverReplaced)
+{
+    struct Case {
+        const char *what;
+        std::string content;
+    };
+    const TempRoot r;
+    const std::string dtd = "<!DOCTYPE registry SYSTEM \"" + r.dtd_file() + "\">\n";
+    const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const std::vector<Case> cases = {
+        {"empty file", ""},
+        {"not XML", "registry"},
+        {"unterminated", decl + dtd + "<registry urn=\"u\" version=\"1\">"},
+        {"no document type", decl + "<registry urn=\"u\" version=\"1\"/>\n"},
+        {"no urn attribute", decl + dtd + "<registry version=\"1\"/>\n"},
+        {"no version attribute", decl + dtd + "<registry urn=\"u\"/>\n"},
+        {"other root", decl + "<!DOCTYPE other SYSTEM \"" + r.dtd_file() + "\">\n<other/>\n"},
+        {"undeclared record field", decl + dtd + "<registry urn=\"u\" version=\"1\"><zorbel><size>1</size>"
+                                                 "</zorbel></registry>\n"},
+        {"text directly in the root", decl + dtd + "<registry urn=\"u\" version=\"1\">text</registry>\n"},
+        {"DTD that does not exist", decl + "<!DOCTYPE registry SYSTEM \"" + r.root() + "/none.dtd\">\n"
+                                           "<registry urn=\"u\" version=\"1\"/>\n"},
+    };
+    for (const auto &c : cases) {
+        write_file(r.registry_file(), c.content);
+        Env e;
+        EXPECT_EQ(e.init(r.root()), ZO_ERR_XML_INVALID_REG) << c.what;
+        EXPECT_EQ(zo_is_initialized(&e.env), 0) << c.what;
+        EXPECT_STREQ(zo_get_registry_urn(), "") << c.what;
+        EXPECT_EQ(read_file(r.registry_file()), c.content) << c.what;
+    }
+}
+
+TEST(Initialize, AcceptsWhatOtherWritersLeave)
+{
+    const TempRoot r;
+    // Whitespace, comments, another version, and records with their
+    // fields in another order, missing or repeated.
+    r.write_registry("\n  <!-- kept -->\n  " + zorbel::test::record_xml("urn:zo:a") +
+                         "\n  <zorbel><source>s</source><instance_urn>urn:zo:b</instance_urn>"
+                         "<source>t</source></zorbel>\n",
+                     "urn:zo:other", "2.0");
+    Env e;
+    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_STREQ(e.env.registry_urn, "urn:zo:other");
+    EXPECT_STREQ(e.env.registry_version, "2.0");
+    EXPECT_STREQ(zo_get_registry_urn(), "urn:zo:other");
+}
+
+TEST(Initialize, AttributesAreCutToTheirFields)
+{
+    const TempRoot r;
+    r.write_registry("", "urn:" + std::string(300, 'u'), std::string(100, 'v'));
+    Env e;
+    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(std::string(e.env.registry_urn), "urn:" + std::string(251, 'u'));
+    EXPECT_EQ(std::string(e.env.registry_version), std::string(63, 'v'));
+}
+
+TEST(Initialize, WithoutTheDtdTheNewRegistryCannotBeReadBack)
+{
+    const TempRoot r(TempRoot::Options{.make_registry_dir = true, .copy_dtd = false});
+    Env first, second;
+    ASSERT_EQ(first.init(r.root()), ZO_ERR_NO_ERROR);  // created, not validated
+    const std::string created = read_file(r.registry_file());
+    EXPECT_EQ(second.init(r.root()), ZO_ERR_XML_INVALID_REG);
+    EXPECT_STREQ(zo_get_registry_urn(), "");
+    EXPECT_EQ(read_file(r.registry_file()), created);
+}
+
+TEST(Initialize, NonRegularRegistryIsInvalid)
+{
+    const TempRoot r;
+    fs::create_directory(r.registry_file());
+    Env e;
+    EXPECT_EQ(e.init(r.root()), ZO_ERR_XML_INVALID_REG);
+    fs::remove(r.registry_file());
+
+    // A FIFO must neither block the caller nor be taken for a registry.
+    ASSERT_EQ(mkfifo(r.registry_file().c_str(), 0600), 0);
+    const std::string root = r.root();
+    Child child = Child::fork_call([&root] {
+        zo_env_t env{};
+        return zo_initialize(root.c_str(), &env) == ZO_ERR_XML_INVALID_REG ? 0 : 1;
+    });
+    EXPECT_EQ(child.wait_exit_code(std::chrono::seconds(5)), 0);
+}
+
+TEST(Initialize, AlreadyInitialisedChangesNothingUntilClosed)
+{
+    const TempRoot a, b;
+    Env e;
+    ASSERT_EQ(e.init(a.root()), ZO_ERR_NO_ERROR);
+    const std::string urn = zo_get_registry_urn();
+    const zo_env_t before = e.env;
+    EXPECT_EQ(e.init(b.root()), ZO_ERR_ALREADY_INIT);
+    EXPECT_EQ(memcmp(&before, &e.env, sizeof before), 0);
+    EXPECT_EQ(zo_get_registry_urn(), urn);
+    EXPECT_FALSE(fs::exists(b.registry_file()));
+
+    zo_close(&e.env);
+    EXPECT_EQ(zo_is_initialized(&e.env), 0);
+    EXPECT_EQ(zo_get_registry_urn(), urn);   // closing keeps the process-wide URN
+    EXPECT_EQ(e.env.registry_urn, urn);      // and the environment's fields
+    zo_close(&e.env);                        // closing twice does nothing
+    ASSERT_EQ(e.init(b.root()), ZO_ERR_NO_ERROR);
+    EXPECT_STREQ(zo_get_registry_urn(), e.env.registry_urn);
+    EXPECT_NE(zo_get_registry_urn(), urn);
+}
+
+TEST(Initialize, OnlyTheValueOneCountsAsInitialised)
+{
+    const TempRoot r;
+    Env e;
+    e.env.initialized_flag = 2;
+    EXPECT_EQ(zo_is_initialized(&e.env), 0);
+    EXPECT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(zo_is_initialized(nullptr), 0);
+    zo_close(nullptr);
+    EXPECT_NE(zo_initialize(r.root().c_str(), nullptr), ZO_ERR_NO_ERROR);
+}
+
+TEST(Initialize, FailureEmptiesTheProcessWideUrn)
+{
+    const TempRoot r;
+    Env good;
+    ASSERT_EQ(good.init(r.root()), ZO_ERR_NO_ERROR);
+    ASSERT_STRNE(zo_get_registry_urn(), "");
+    Env bad;
+    EXPECT_EQ(bad.init(r.root() + "/missing"), ZO_ERR_NO_DIR);
+    EXPECT_STREQ(zo_get_registry_urn(), "");
+    EXPECT_EQ(zo_is_initialized(&bad.env), 0);
+    EXPECT_EQ(zo_is_initialized(&good.env), 1);  // other environments keep their state
+}
+
+TEST(Initialize, PathLengthLimits)
+{
+    const TempRoot r;
+    Env good;
+    ASSERT_EQ(good.init(r.root()), ZO_ERR_NO_ERROR);
+    const std::string sub = "/var/sadm/zorbel/registry";
+    // The registry directory path may have at most 4095 characters.
+    const std::string longest_root(4095 - sub.size(), 'a');
+    Env e;
+    EXPECT_EQ(e.init(longest_root), ZO_ERR_NO_DIR);
+    EXPECT_EQ(e.init(longest_root + "a"), ZO_ERR_MAX_LEN_EXCEEDED);
+    EXPECT_STREQ(zo_get_registry_urn(), "");
+    EXPECT_EQ(e.init(std::string(4095, 'a')), ZO_ERR_MAX_LEN_EXCEEDED);
+    EXPECT_EQ(e.init(std::string(4096, 'a')), ZO_ERR_MAX_LEN_EXCEEDED);
+    EXPECT_EQ(e.init(std::string(10000, 'a')), ZO_ERR_MAX_LEN_EXCEEDED);
+    EXPECT_EQ(zo_is_initialized(&e.env), 0);
+}
+
+// The library creates a new registry only where none exists: a second
+// creation attempt leaves the first registry as it is.
+TEST(InstallRegistry, CreateNewNeverReplaces)
+{
+    const TempRoot r;
+    Env e;
+    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+    const std::string before = read_file(r.registry_file());
+    EXPECT_EQ(zorbel::install_registry(&e.env, "<other/>\n", zorbel::Install::create_new), ZO_ERR_DUP_REC);
+    EXPECT_EQ(read_file(r.registry_file()), before);
+    EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd", "zorbel.xml"}));
+}
+
+// Two processes initialising one empty registry directory at the same
+// moment end with one registry and the same URN.
+TEST(Initialize, ConcurrentFirstUseAgreesOnOneRegistry)
+{
+    for (int round = 0; round < 30; ++round) {
+        const TempRoot r;
+        const std::string root = r.root();
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        int out[2][2];
+        std::vector<Child> children;
+        for (auto &o : out) {
+            ASSERT_EQ(pipe(o), 0);
+            const int result_fd = o[1];
+            children.push_back(Child::fork_call([&root, &go, result_fd] {
+                close(go[1]);
+                char c;
+                (void)!read(go[0], &c, 1);  // returns at end of file: all writers closed
+                zo_env_t env{};
+                if (zo_initialize(root.c_str(), &env) != ZO_ERR_NO_ERROR)
+                    return 1;
+                const char *urn = zo_get_registry_urn();
+                return write(result_fd, urn, strlen(urn)) > 0 ? 0 : 2;
+            }));
+            close(o[1]);
+        }
+        close(go[0]);
+        close(go[1]);
+        std::string urns[2];
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(children[i].wait_exit_code(), 0) << "round " << round;
+            char buf[300];
+            const ssize_t n = read(out[i][0], buf, sizeof buf);
+            urns[i].assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+            close(out[i][0]);
+        }
+        ASSERT_TRUE(std::regex_match(urns[0], urn_form)) << "round " << round;
+        ASSERT_EQ(urns[0], urns[1]) << "round " << round;
+        EXPECT_EQ(read_file(r.registry_file()), new_registry_text(r.dtd_file(), urns[0]));
+        EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd", "zorbel.xml"}));
+    }
+}
+
+// A registry set up by root, used by an unprivileged process.
+class AsOtherUser : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!zorbel::test::have_root())
+            GTEST_SKIP() << "needs root to switch to an unprivileged user";
+        fs::permissions(r.root(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    }
+
+    // zo_initialize on the root as user nobody; its result, or 1000 + a
+    // failed set-up step.
+    int init_as_nobody()
+    {
+        const std::string root = r.root();
+        Child child = Child::fork_call([&root] {
+            if (!zorbel::test::become_user(zorbel::test::nobody_uid, zorbel::test::nobody_gid))
+                return 250;
+            zo_env_t env{};
+            const int rc = zo_initialize(root.c_str(), &env);
+            if (rc == ZO_ERR_NO_ERROR && strcmp(zo_get_registry_urn(), "urn:zo:ro") != 0)
+                return 251;
+            return rc == ZO_ERR_NO_ERROR ? 0 : -rc - 32000;  // -32026 exits with 26
+        });
+        const int status = child.wait_exit_code();
+        return status >= 250 || status < 0 ? 1000 + status : (status == 0 ? 0 : -(status + 32000));
+    }
+
+    void write_with_mode(const std::string &content, mode_t mode)
+    {
+        write_file(r.registry_file(), content);
+        ASSERT_EQ(chmod(r.registry_file().c_str(), mode), 0);
+    }
+
+    TempRoot r;
+};
+
+TEST_F(AsOtherUser, ReadableValidRegistryIsUsedReadOnly)
+{
+    r.write_registry("", "urn:zo:ro");
+    ASSERT_EQ(chmod(r.registry_file().c_str(), 0644), 0);
+    const std::string before = read_file(r.registry_file());
+    EXPECT_EQ(init_as_nobody(), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(read_file(r.registry_file()), before);
+}
+
+TEST_F(AsOtherUser, ReadableInvalidRegistryIsInvalid)
+{
+    write_with_mode("", 0644);
+    EXPECT_EQ(init_as_nobody(), ZO_ERR_XML_INVALID_REG);
+    EXPECT_EQ(read_file(r.registry_file()), "");
+}
+
+TEST_F(AsOtherUser, UnreadableRegistryIsNeverReplaced)
+{
+    r.write_registry("", "urn:zo:ro");
+    ASSERT_EQ(chmod(r.registry_file().c_str(), 0600), 0);
+    const std::string before = read_file(r.registry_file());
+    EXPECT_EQ(init_as_nobody(), ZO_ERR_NO_DIR);
+    EXPECT_EQ(read_file(r.registry_file()), before);
+    EXPECT_EQ(mode_of(r.registry_file()), 0600u);
+}
+
+TEST_F(AsOtherUser, UnwritableDirectoryLeavesNoFile)
+{
+    EXPECT_EQ(init_as_nobody(), ZO_ERR_XML_SAVE_REG);
+    EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd"}));
+}
+
+// No root, an empty root and "/" all mean the standard place.  Run in a
+// private mount namespace with empty file systems over /var and /opt, so the
+// host's own directories are never seen or touched.
+TEST(Initialize, DefaultRootIsTheStandardPlace)
+{
+    if (!zorbel::test::have_root())
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    const std::string dtd_text = read_file(ZORBEL_TEST_DTD);
+    Child child = Child::fork_call([&dtd_text] {
+        using namespace zorbel::test;
+        if (!enter_private_mounts() || !mount_tmpfs("/var") || !mount_tmpfs("/opt"))
+            return 2;
+        const std::string dir = "/var/sadm/zorbel/registry", std_dtd = "/opt/quesk/zorbel/share/xml/dtd";
+        fs::create_directories(dir);
+        fs::create_directories(std_dtd);
+        write_file(std_dtd + "/zorbel.dtd", dtd_text);
+        std::string urn;
+        const char *roots[] = {nullptr, "", "/"};
+        for (const char *root : roots) {
+            zo_env_t env{};
+            if (zo_initialize(root, &env) != ZO_ERR_NO_ERROR)
+                return 3;
+            if (strcmp(env.root_dir, "/") != 0 || env.registry_path != dir || env.registry != dir + "/zorbel.xml")
+                return 4;
+            if (urn.empty())
+                urn = env.registry_urn;
+            else if (urn != env.registry_urn)
+                return 5;
+        }
+        if (read_file(dir + "/zorbel.xml") != new_registry_text(std_dtd + "/zorbel.dtd", urn))
+            return 6;
+        return 0;
+    });
+    EXPECT_EQ(child.wait_exit_code(), 0);
+}
+
+}  // namespace
