@@ -29,7 +29,10 @@ constexpr auto request_line_timeout = std::chrono::seconds(5);
 constexpr auto drain_limit = std::chrono::seconds(2);
 constexpr int drain_poll_ms = 125;
 constexpr int drain_line_len = 4096;
-constexpr int listen_backlog = 5;
+// Connections wait here while one is served; a short queue overflows
+// with a handful of concurrent clients, and an overflowed handshake is
+// only retried a second later.
+constexpr int listen_backlog = SOMAXCONN;
 
 char request_line[REQUEST_LINE_LEN];
 

@@ -1,0 +1,153 @@
+// Load driver for an HTTP/1.0 responder on loopback: N clients, each
+// sending one request per connection and reading the response to the
+// close, as fast as they can for a fixed time.  Prints requests per second
+// and the median and 99th-percentile time of a complete response.
+//
+//   tavish_load PORT PATH [--clients N] [--seconds S] [--expect BYTES]
+//
+// --expect: the response must be exactly this many bytes (else it counts
+// as an error), so a server that answers short is not measured as fast.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int port = 0;
+    std::string path;
+    int clients = 1;
+    double seconds = 2.0;
+    long expect = -1;
+};
+
+struct ClientResult {
+    std::vector<double> latencies_ms;
+    long errors = 0;
+};
+
+// One request on a fresh connection; the number of bytes received, or -1.
+long one_request(int port, const std::string &request)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    long got = -1;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        got = 0;
+        bool http = true;
+        char buf[65536];
+        ssize_t n;
+        while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
+            if (got == 0)
+                http = n >= 7 && std::strncmp(buf, "HTTP/1.", 7) == 0;
+            got += n;
+        }
+        if (n < 0 || !http)
+            got = -1;
+    }
+    close(fd);
+    return got;
+}
+
+void client(const Options &o, Clock::time_point end, ClientResult &r)
+{
+    const std::string request = "GET " + o.path + " HTTP/1.0\r\n\r\n";
+    while (Clock::now() < end) {
+        const auto start = Clock::now();
+        const long got = one_request(o.port, request);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (got <= 0 || (o.expect >= 0 && got != o.expect))
+            ++r.errors;
+        else
+            r.latencies_ms.push_back(ms);
+    }
+}
+
+double percentile(std::vector<double> &v, double p)
+{
+    if (v.empty())
+        return 0;
+    const size_t k = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(k), v.end());
+    return v[k];
+}
+
+Options parse(int argc, char **argv)
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: %s PORT PATH [--clients N] [--seconds S] [--expect BYTES]\n", argv[0]);
+        exit(2);
+    }
+    Options o;
+    o.port = atoi(argv[1]);
+    o.path = argv[2];
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const std::string k = argv[i];
+        if (k == "--clients")
+            o.clients = std::max(1, atoi(argv[i + 1]));
+        else if (k == "--seconds")
+            o.seconds = atof(argv[i + 1]);
+        else if (k == "--expect")
+            o.expect = atol(argv[i + 1]);
+    }
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const Options o = parse(argc, argv);
+    // Warm up: one request, also to learn the response size when none is given.
+    const long first = one_request(o.port, "GET " + o.path + " HTTP/1.0\r\n\r\n");
+    if (first <= 0) {
+        fprintf(stderr, "no response from port %d for %s\n", o.port, o.path.c_str());
+        return 1;
+    }
+    Options run = o;
+    if (run.expect < 0)
+        run.expect = first;
+
+    std::vector<ClientResult> results(static_cast<size_t>(run.clients));
+    std::vector<std::thread> threads;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(run.seconds));
+    for (auto &r : results)
+        threads.emplace_back(client, std::cref(run), end, std::ref(r));
+    for (auto &t : threads)
+        t.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+
+    std::vector<double> all;
+    long errors = 0;
+    for (auto &r : results) {
+        all.insert(all.end(), r.latencies_ms.begin(), r.latencies_ms.end());
+        errors += r.errors;
+    }
+    const size_t done = all.size();
+    const double median = percentile(all, 0.5);
+    const double p99 = percentile(all, 0.99);
+    printf("%-28s clients %d  bytes %6ld  req/s %8.0f  median %7.3f ms  p99 %7.3f ms  errors %ld\n", o.path.c_str(),
+           run.clients, run.expect, static_cast<double>(done) / elapsed, median, p99, errors);
+    return errors == 0 && done > 0 ? 0 : 1;
+}
