@@ -142,25 +142,33 @@ struct Latency {
     int lost;
 };
 
-Latency measure_latency(int port, int probes)
+Latency summarise(std::vector<double> us, int lost)
 {
-    int own = 0;
-    const int fd = loopback_socket(own);
-    std::vector<double> us;
-    int lost = 0;
-    for (int i = 0; i < probes; ++i) {
-        const auto start = Clock::now();
-        if (send_probe(fd, port) && await_reply(fd, 100ms))
-            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        else
-            ++lost;
-    }
-    close(fd);
     if (us.empty())
         return {0, 0, 0, lost};
     std::sort(us.begin(), us.end());
     const auto at = [&](double q) { return us[std::min(us.size() - 1, static_cast<size_t>(q * us.size()))]; };
     return {at(0.5), at(0.99), us.back(), lost};
+}
+
+// Probes the echo and brenloch in turn, one probe at a time, so that both
+// see the same background load.
+std::pair<Latency, Latency> measure_latency(int echo_port, int brenloch_port, int probes)
+{
+    int own = 0;
+    const int fd = loopback_socket(own);
+    std::vector<double> us[2];
+    int lost[2] = {0, 0};
+    for (int i = 0; i < 2 * probes; ++i) {
+        const int target = i % 2;
+        const auto start = Clock::now();
+        if (send_probe(fd, target == 0 ? echo_port : brenloch_port) && await_reply(fd, 100ms))
+            us[target].push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        else
+            ++lost[target];
+    }
+    close(fd);
+    return {summarise(us[0], lost[0]), summarise(us[1], lost[1])};
 }
 
 // Sends probes at `rate` per second for `seconds`, collecting replies as
@@ -236,11 +244,10 @@ int main(int argc, char *argv[])
 
     printf("latency, %d distinct probes one after another (microseconds)\n", probes);
     printf("%-10s %10s %10s %10s %6s\n", "target", "median", "p99", "max", "lost");
-    const Latency floor = measure_latency(echo.port(), probes);
-    const Latency lat = measure_latency(brenloch.port(), probes);
+    const auto [floor, lat] = measure_latency(echo.port(), brenloch.port(), probes);
     printf("%-10s %10.1f %10.1f %10.1f %6d\n", "udp echo", floor.median_us, floor.p99_us, floor.max_us, floor.lost);
     printf("%-10s %10.1f %10.1f %10.1f %6d\n", "brenloch", lat.median_us, lat.p99_us, lat.max_us, lat.lost);
-    printf("brenloch p99 over the echo's: +%.1f us (%.1fx)\n\n", lat.p99_us - floor.p99_us,
+    printf("brenloch p99 over the echo's: %+.1f us (%.1fx)\n\n", lat.p99_us - floor.p99_us,
            floor.p99_us > 0 ? lat.p99_us / floor.p99_us : 0.0);
 
     printf("loss at a fixed rate, %.1f s per rate\n", seconds);

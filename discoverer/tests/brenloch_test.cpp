@@ -70,7 +70,7 @@ void wait_bound(int port)
 
 // A running brenloch (-f) on a free port, its standard error in a file.
 struct Brenloch {
-    explicit Brenloch(std::vector<std::string> args = {}, bool registry = true, SpawnOptions opts = {})
+    explicit Brenloch(std::vector<std::string> args = {}, bool registry = true)
         : root(TempRoot::Options{.make_registry_dir = registry}), port(free_port(SOCK_DGRAM)),
           err_path(root.root() + "/stderr")
     {
@@ -78,8 +78,7 @@ struct Brenloch {
             root.write_registry("", urn);
         std::vector<std::string> argv = {BRENLOCH_PATH, "-f", "-r", root.root(), "-u", std::to_string(port)};
         argv.insert(argv.end(), args.begin(), args.end());
-        opts.stderr_path = err_path;
-        child = Child::spawn(argv, opts);
+        child = Child::spawn(argv, options(err_path));
         for (size_t i = 0; i + 1 < args.size(); ++i)  // a later -u wins
             if (args[i] == "-u")
                 port = std::stoi(args[i + 1]) % 65536;
