@@ -27,6 +27,11 @@ namespace zorbel::test {
 // The unprivileged user the ownership tests switch to.
 inline constexpr uid_t other_uid = 65534;
 
+inline int my_uid()
+{
+    return static_cast<int>(getuid());
+}
+
 inline void set_text(char *field, size_t width, const std::string &text)
 {
     memset(field, 0, width);
@@ -59,6 +64,18 @@ inline std::string many_records(int count, const std::string &prefix, const std:
     return xml;
 }
 
+// Text as the writers save it after reading it: an element read without
+// content is written back in its short form.
+std::string as_saved(std::string text)
+{
+    for (const std::string name : {"product_parent_urn", "product_defined_inst_id"}) {
+        const std::string open_close = "<" + name + "></" + name + ">";
+        for (size_t at; (at = text.find(open_close)) != std::string::npos;)
+            text.replace(at, open_close.size(), "<" + name + "/>");
+    }
+    return text;
+}
+
 // The registry file parsed and validated against its DTD; null when it
 // does not parse or is not valid.
 inline xml::DocPtr valid_registry_file(const std::string &path)
@@ -89,10 +106,8 @@ inline std::vector<std::string> instance_urns_of(xmlDoc *doc)
     return urns;
 }
 
-// Runs `body` in a forked child and returns its exit status, or 128 plus
-// the signal that ended it; a child still running after `timeout` is
-// killed.
-inline int in_child(const std::function<int()> &body, std::chrono::seconds timeout = std::chrono::seconds(60))
+// Forks a child that runs `body` and exits with its result.
+inline pid_t start_child(const std::function<int()> &body)
 {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -103,9 +118,15 @@ inline int in_child(const std::function<int()> &body, std::chrono::seconds timeo
         }
         _exit(rc);
     }
+    return pid;
+}
+
+// The child's exit status, or 128 plus the signal that ended it; a child
+// still running at `deadline` is killed.
+inline int wait_child(pid_t pid, std::chrono::steady_clock::time_point deadline)
+{
     if (pid < 0)
         return -1;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() > deadline) {
@@ -113,15 +134,37 @@ inline int in_child(const std::function<int()> &body, std::chrono::seconds timeo
             waitpid(pid, &status, 0);
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+inline std::chrono::steady_clock::time_point after(std::chrono::seconds timeout)
+{
+    return std::chrono::steady_clock::now() + timeout;
+}
+
+// Runs `body` in a forked child and returns how the child ended.
+inline int in_child(const std::function<int()> &body, std::chrono::seconds timeout = std::chrono::seconds(60))
+{
+    return wait_child(start_child(body), after(timeout));
 }
 
 // For use in a forked child: becomes `uid` (group likewise) for real.
 inline bool become_user(uid_t uid)
 {
     return setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
+}
+
+// Runs `body` in a child process as an unprivileged user when the tests
+// run as root, else as the current user.
+inline int as_unprivileged(const std::function<int()> &body)
+{
+    return in_child([&] {
+        if (geteuid() == 0 && !become_user(other_uid))
+            return 98;
+        return body();
+    });
 }
 
 // Opens the root's directories and registry to every user, so that a child

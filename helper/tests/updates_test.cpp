@@ -20,18 +20,6 @@ std::string uid_record(const std::string &urn, const std::string &uid_text)
            "</installer_uid></zorbel>";
 }
 
-// Text as the writers save it after reading it: an element read without
-// content is written back in its short form.
-std::string as_saved(std::string text)
-{
-    for (const std::string name : {"product_parent_urn", "product_defined_inst_id"}) {
-        const std::string open_close = "<" + name + "></" + name + ">";
-        for (size_t at; (at = text.find(open_close)) != std::string::npos;)
-            text.replace(at, open_close.size(), "<" + name + "/>");
-    }
-    return text;
-}
-
 // The registry file with `record` inserted as the root's last child.
 std::string with_record_appended(const std::string &file, const std::string &record)
 {
@@ -50,17 +38,6 @@ std::string erase_once(const std::string &text, const std::string &part)
     return replace_once(text, part, "");
 }
 
-// Runs `body` in a child process as an unprivileged user when the tests
-// run as root, else as the current user.
-int as_unprivileged(const std::function<int()> &body)
-{
-    return in_child([&] {
-        if (geteuid() == 0 && !become_user(other_uid))
-            return 98;
-        return body();
-    });
-}
-
 TEST(Add, AppendsTheRecordWithGeneratedValues)
 {
     Registry reg(record_xml("urn:old") + "\n<!-- kept -->\n");
@@ -75,7 +52,7 @@ TEST(Add, AppendsTheRecordWithGeneratedValues)
         << s.instance_urn;
     EXPECT_TRUE(std::regex_match(s.timestamp, std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] GMT")))
         << s.timestamp;
-    EXPECT_EQ(s.installer_uid, static_cast<int>(getuid()));
+    EXPECT_EQ(s.installer_uid, my_uid());
     const std::string record = std::string("<zorbel><instance_urn>") + s.instance_urn +
                                "</instance_urn><product_name>Product</product_name><product_version>2.0"
                                "</product_version><product_urn>urn:product:p</product_urn><product_parent_urn>"
@@ -96,7 +73,7 @@ TEST(Add, AppendsTheRecordWithGeneratedValues)
     ASSERT_EQ(zo_get(&back, &reg.env), ZO_ERR_NO_ERROR);
     EXPECT_STREQ(back.product_name, "Product");
     EXPECT_STREQ(back.timestamp, s.timestamp);
-    EXPECT_EQ(back.installer_uid, static_cast<int>(getuid()));
+    EXPECT_EQ(back.installer_uid, my_uid());
 }
 
 TEST(Add, KeepsAGivenUrnAndTheOptionalFields)
@@ -199,7 +176,7 @@ TEST(Add, QuotaOf500RecordsPerUser)
         others += uid_record("urn:zero:" + std::to_string(i), "0" + me);  // not the same text
         others += uid_record("urn:plus:" + std::to_string(i), "+" + me);
     }
-    Registry reg(many_records(499, "urn:mine:", "urn:p", static_cast<int>(getuid())) + others);
+    Registry reg(many_records(499, "urn:mine:", "urn:p", my_uid()) + others);
     zo_t s = full_record();
     ASSERT_EQ(zo_add(&s, &reg.env), ZO_ERR_NO_ERROR);  // the 500th
 
@@ -207,11 +184,11 @@ TEST(Add, QuotaOf500RecordsPerUser)
     s = full_record();
     s.installer_uid = -5;
     EXPECT_EQ(zo_add(&s, &reg.env), ZO_ERR_MAX_REC_PER_USER_EXCEEDED);
-    EXPECT_EQ(s.installer_uid, static_cast<int>(getuid()));
+    EXPECT_EQ(s.installer_uid, my_uid());
     EXPECT_STREQ(s.instance_urn, "");
     EXPECT_EQ(reg.content(), before);
 
-    reg.root.write_registry(many_records(501, "urn:mine:", "urn:p", static_cast<int>(getuid())));
+    reg.root.write_registry(many_records(501, "urn:mine:", "urn:p", my_uid()));
     s = full_record();
     EXPECT_EQ(zo_add(&s, &reg.env), ZO_ERR_MAX_REC_PER_USER_EXCEEDED);
 }
@@ -234,7 +211,8 @@ TEST(Add, ReadsTheRegistryEvenWhenItNoLongerValidates)
 TEST(Update, ChangesTheGivenFieldAndReadsTheRestBack)
 {
     const std::string other = as_saved(record_xml("urn:other"));
-    Registry reg(record_xml("urn:a", "urn:p", 4321, "Stored") + other);
+    const int owner = geteuid() == 0 ? 4321 : my_uid();  // root may update a record of another user
+    Registry reg(record_xml("urn:a", "urn:p", owner, "Stored") + other);
     write_file(reg.root.registry_file(),
                replace_once(reg.content(), "<product_defined_inst_id></product_defined_inst_id>",
                             "<product_defined_inst_id>kept-id</product_defined_inst_id>"));
@@ -248,7 +226,7 @@ TEST(Update, ChangesTheGivenFieldAndReadsTheRestBack)
     EXPECT_STREQ(s.product_name, "Stored");
     EXPECT_STREQ(s.product_urn, "urn:p");
     EXPECT_STREQ(s.source, "s");
-    EXPECT_EQ(s.installer_uid, static_cast<int>(getuid()));
+    EXPECT_EQ(s.installer_uid, my_uid());
     EXPECT_NE(std::string(s.timestamp), "2026-12-07 05:31:11 GMT");
 
     zo_t back{};
@@ -262,7 +240,7 @@ TEST(Update, ChangesTheGivenFieldAndReadsTheRestBack)
 
 TEST(Update, StoresValuesLiterally)
 {
-    Registry reg(record_xml("urn:a"));
+    Registry reg(record_xml("urn:a", "urn:p", my_uid()));
     zo_t s{};
     ZT_SET(s, instance_urn, "urn:a");
     ZT_SET(s, product_parent_urn, "R&D");
@@ -309,7 +287,7 @@ TEST(Update, ChecksInOrder)
 
 TEST(Update, OnlyTheFirstOfTwoRecordsWithOneUrn)
 {
-    Registry reg(record_xml("urn:d", "urn:p", 0, "One") + record_xml("urn:d", "urn:p", 0, "Two"));
+    Registry reg(record_xml("urn:d", "urn:p", my_uid(), "One") + record_xml("urn:d", "urn:p", my_uid(), "Two"));
     zo_t s{};
     ZT_SET(s, instance_urn, "urn:d");
     ZT_SET(s, product_defined_inst_id, "changed");
@@ -324,25 +302,24 @@ TEST(Update, OnlyTheFirstOfTwoRecordsWithOneUrn)
 
 TEST(Update, LeavesOutElementsTheRecordLacks)
 {
-    Registry reg("<zorbel><instance_urn>urn:bare</instance_urn><product_name>N</product_name></zorbel>");
+    const std::string bare = "<zorbel><instance_urn>urn:bare</instance_urn><product_name>N</product_name>"
+                             "<installer_uid>" + std::to_string(my_uid()) + "</installer_uid></zorbel>";
+    Registry reg(bare);
     zo_t s{};
     ZT_SET(s, instance_urn, "urn:bare");
     ZT_SET(s, product_parent_urn, "urn:pp");
     ZT_SET(s, timestamp, "untouched");
-    s.installer_uid = 77;
     ASSERT_EQ(zo_update(&s, &reg.env), ZO_ERR_NO_ERROR);
-    EXPECT_NE(reg.content().find("<zorbel><instance_urn>urn:bare</instance_urn><product_name>N</product_name>"
-                                 "</zorbel>"),
-              std::string::npos);
+    EXPECT_NE(reg.content().find(bare), std::string::npos);
     EXPECT_STREQ(s.product_name, "N");
     EXPECT_STREQ(s.timestamp, "untouched");
-    EXPECT_EQ(s.installer_uid, 77);
+    EXPECT_EQ(s.installer_uid, my_uid());
 }
 
 TEST(Delete, RemovesExactlyTheFirstMatchingRecord)
 {
-    const std::string a = record_xml("urn:a"), b1 = as_saved(record_xml("urn:b", "urn:p", 0, "B1")),
-                      b2 = as_saved(record_xml("urn:b", "urn:p", 0, "B2")), c = record_xml("urn:c");
+    const std::string a = record_xml("urn:a"), b1 = as_saved(record_xml("urn:b", "urn:p", my_uid(), "B1")),
+                      b2 = as_saved(record_xml("urn:b", "urn:p", my_uid(), "B2")), c = record_xml("urn:c");
     Registry reg(a + "\n" + b1 + "<!-- note -->" + b2 + c);
     const std::string before = as_saved(reg.content());
     ASSERT_EQ(zo_delete("urn:b", &reg.env), ZO_ERR_NO_ERROR);
@@ -446,7 +423,7 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
 TEST(Ownership, IsAuthorizedForRootAndOwner)
 {
     zo_t s{};
-    s.installer_uid = static_cast<int>(getuid());
+    s.installer_uid = my_uid();
     EXPECT_EQ(is_authorized(&s), 1);
     if (geteuid() != 0)
         return;
@@ -465,7 +442,7 @@ TEST(Ownership, IsAuthorizedForRootAndOwner)
 
 TEST(Locking, UnwritableRegistryIsReportedAfterEveryOtherCheck)
 {
-    Registry reg(record_xml("urn:a", "urn:p", geteuid() == 0 ? 0 : static_cast<int>(getuid()) + 1));
+    Registry reg(record_xml("urn:a", "urn:p", geteuid() == 0 ? 0 : my_uid() + 1));
     open_to_all_users(reg.root);
     chmod(reg.root.registry_file().c_str(), 0444);
     const std::string before = reg.content();

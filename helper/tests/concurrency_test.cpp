@@ -1,0 +1,176 @@
+// Writers in several processes at once: no change is lost, no URN is added
+// twice, and the lock stays held for the whole of each change.
+#include "registry_test_util.h"
+#include "unique_fd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
+using namespace zorbel::test;
+
+namespace {
+
+// Children wait on this until the parent opens it for all of them at once.
+class StartGate {
+public:
+    StartGate() { EXPECT_EQ(pipe(fds_), 0); }
+    ~StartGate()
+    {
+        close(fds_[0]);
+        if (fds_[1] >= 0)
+            close(fds_[1]);
+    }
+    // In a child: drops the inherited write end, then waits for the parent's.
+    void wait() const
+    {
+        close(fds_[1]);
+        char c;
+        while (read(fds_[0], &c, 1) < 0 && errno == EINTR) {
+        }
+    }
+    void open_now()
+    {
+        close(fds_[1]);
+        fds_[1] = -1;
+    }
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
+// Runs body(0) ... body(count - 1) in as many child processes, released
+// together once all have started; their exit statuses.
+std::vector<int> all_at_once(int count, const std::function<int(int)> &body)
+{
+    StartGate gate;
+    std::vector<pid_t> pids;
+    for (int k = 0; k < count; ++k)
+        pids.push_back(start_child([&, k] {
+            gate.wait();
+            return body(k);
+        }));
+    gate.open_now();
+    const auto deadline = after(std::chrono::seconds(120));
+    std::vector<int> statuses;
+    for (const pid_t pid : pids)
+        statuses.push_back(wait_child(pid, deadline));
+    return statuses;
+}
+
+TEST(Concurrency, FourWritersLoseNothing)
+{
+    Registry reg;
+    constexpr int writers = 4, adds = 50;
+    const std::vector<int> statuses = all_at_once(writers, [&](int k) {
+        for (int i = 0; i < adds; ++i) {
+            zo_t s = full_record("urn:w" + std::to_string(k) + ":" + std::to_string(i));
+            if (zo_add(&s, &reg.env) != ZO_ERR_NO_ERROR)
+                return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(statuses, std::vector<int>(writers, 0));
+
+    auto doc = valid_registry_file(reg.root.registry_file());
+    ASSERT_TRUE(doc);
+    const std::vector<std::string> urns = instance_urns_of(doc.get());
+    EXPECT_EQ(urns.size(), static_cast<size_t>(writers * adds));
+    EXPECT_EQ(std::set<std::string>(urns.begin(), urns.end()).size(), urns.size());
+    for (int k = 0; k < writers; ++k) {  // each writer's records in the order it added them
+        const std::string prefix = "urn:w" + std::to_string(k) + ":";
+        int next = 0;
+        for (const std::string &urn : urns) {
+            if (urn.rfind(prefix, 0) == 0) {
+                EXPECT_EQ(urn, prefix + std::to_string(next++));
+            }
+        }
+        EXPECT_EQ(next, adds);
+    }
+}
+
+TEST(Concurrency, RacingAddsOfOneUrnStoreItOnce)
+{
+    Registry reg;
+    constexpr int writers = 4, urns = 20;
+    const std::vector<int> added = all_at_once(writers, [&](int) {
+        int count = 0;
+        for (int i = 0; i < urns; ++i) {
+            zo_t s = full_record("urn:shared:" + std::to_string(i));
+            const int rc = zo_add(&s, &reg.env);
+            if (rc != ZO_ERR_NO_ERROR && rc != ZO_ERR_DUP_REC)
+                return 100;
+            count += rc == ZO_ERR_NO_ERROR;
+        }
+        return count;
+    });
+    int total = 0;
+    for (const int n : added)
+        total += n;
+    EXPECT_EQ(total, urns);
+    auto doc = valid_registry_file(reg.root.registry_file());
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(instance_urns_of(doc.get()).size(), static_cast<size_t>(urns));
+}
+
+// Another process probes the registry file it opened before the change
+// with a non-blocking lockf(): from the moment the writer holds the lock
+// the probe must fail, until the writer has renamed its new file over the
+// registry.  A writer that lost its lock early (for instance by closing a
+// second descriptor of the file while reading it) is caught with the old
+// file still in place.
+void expect_lock_held_throughout(Registry &reg, const std::function<int()> &change)
+{
+    const zorbel::UniqueFd probe(open(reg.root.registry_file().c_str(), O_RDWR));
+    ASSERT_TRUE(probe);
+    struct stat old_file {};
+    fstat(probe.get(), &old_file);
+    StartGate gate;
+    const pid_t writer = start_child([&] {
+        gate.wait();
+        return change();
+    });
+    gate.open_now();
+    bool held = false, replaced_before_release = false;
+    int probes = 0;
+    for (const auto deadline = after(std::chrono::seconds(20)); std::chrono::steady_clock::now() < deadline;) {
+        ++probes;
+        if (lockf(probe.get(), F_TLOCK, 0) != 0) {
+            held = true;
+            continue;
+        }
+        lockf(probe.get(), F_ULOCK, 0);
+        if (held) {
+            struct stat now {};
+            replaced_before_release =
+                stat(reg.root.registry_file().c_str(), &now) == 0 && now.st_ino != old_file.st_ino;
+            break;
+        }
+    }
+    EXPECT_EQ(wait_child(writer, after(std::chrono::seconds(20))), 0);
+    EXPECT_TRUE(held) << "the lock was never seen held in " << probes << " probes";
+    EXPECT_TRUE(replaced_before_release);
+}
+
+TEST(Concurrency, LockIsHeldFromLookupToReplacement)
+{
+    // Big enough that each stage of a change takes many probes.
+    const int me = my_uid();
+    Registry reg(many_records(3000, "urn:big:", "urn:p", me + 1) + record_xml("urn:mine:1", "urn:p", me) +
+                 record_xml("urn:mine:2", "urn:p", me));
+    expect_lock_held_throughout(reg, [&] {
+        zo_t s = full_record("urn:new");
+        return zo_add(&s, &reg.env);
+    });
+    expect_lock_held_throughout(reg, [&] {
+        zo_t s{};
+        ZT_SET(s, instance_urn, "urn:mine:1");
+        ZT_SET(s, product_parent_urn, "urn:changed");
+        return zo_update(&s, &reg.env);
+    });
+    expect_lock_held_throughout(reg, [&] { return zo_delete("urn:mine:2", &reg.env); });
+}
+
+}  // namespace
