@@ -1,0 +1,110 @@
+#include "arguments.h"
+
+#include "cli_error.h"
+
+#include <getopt.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace zorbel::cli {
+
+namespace {
+
+constexpr int help_key = 'h';
+
+std::string describe(const OptionSpec &spec)
+{
+    return spec.key < 256 ? std::string("-") + static_cast<char>(spec.key) + ", --" + spec.name
+                          : std::string("--") + spec.name;
+}
+
+const OptionSpec *find_spec(std::span<const OptionSpec> specs, int key)
+{
+    for (const auto &s : specs)
+        if (s.key == key)
+            return &s;
+    return nullptr;
+}
+
+}  // namespace
+
+int read_options(std::string_view command, int argc, char *argv[], std::span<const OptionSpec> specs,
+                 const std::function<void(int key, const char *value)> &handle, bool stop_at_operand)
+{
+    // '+': stop at the first operand instead of moving options ahead of
+    // operands.  ':': getopt reports a missing value as ':' and prints nothing.
+    std::string letters = stop_at_operand ? "+:h" : ":h";
+    std::vector<option> longopts;
+    for (const auto &s : specs) {
+        longopts.push_back({s.name, s.takes_value ? required_argument : no_argument, nullptr, s.key});
+        if (s.key < 256) {
+            letters += static_cast<char>(s.key);
+            if (s.takes_value)
+                letters += ':';
+        }
+    }
+    longopts.push_back({"help", no_argument, nullptr, help_key});
+    longopts.push_back({nullptr, 0, nullptr, 0});
+
+    opterr = 0;
+    optind = 0;  // glibc: start afresh, also after an earlier scan of another argv
+    for (;;) {
+        const int c = getopt_long(argc, argv, letters.c_str(), longopts.data(), nullptr);
+        if (c == -1)
+            break;
+        if (c == help_key)
+            throw HelpRequest{command};
+        if (c == '?') {
+            const std::string what = optopt != 0 ? std::string("-") + static_cast<char>(optopt)
+                                                 : std::string(argv[optind - 1]);
+            throw UsageError(command, "unknown option '" + what + "'");
+        }
+        if (c == ':') {
+            const OptionSpec *spec = find_spec(specs, optopt);
+            throw UsageError(command, "option '" + (spec ? describe(*spec) : std::string(argv[optind - 1])) +
+                                          "' needs a value");
+        }
+        handle(c, optarg);
+    }
+    return optind;
+}
+
+std::vector<std::string> read_options(std::string_view command, int argc, char *argv[],
+                                      std::span<const OptionSpec> specs,
+                                      const std::function<void(int key, const char *value)> &handle)
+{
+    const int first = read_options(command, argc, argv, specs, handle, false);
+    return std::vector<std::string>(argv + first, argv + argc);
+}
+
+void expect_operands(std::string_view command, const std::vector<std::string> &operands,
+                     std::size_t least, std::size_t most)
+{
+    if (operands.size() < least)
+        throw UsageError(command, "missing operand");
+    if (operands.size() > most)
+        throw UsageError(command, "unexpected operand '" + operands[most] + "'");
+}
+
+int parse_port(std::string_view command, std::string_view text)
+{
+    int port = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535)
+        throw UsageError(command, "invalid port '" + std::string(text) + "' (1 to 65535)");
+    return port;
+}
+
+std::chrono::milliseconds parse_seconds(std::string_view command, std::string_view text)
+{
+    const std::string s(text);
+    char *end = nullptr;
+    const double seconds = std::strtod(s.c_str(), &end);
+    if (s.empty() || end != s.c_str() + s.size() || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+        throw UsageError(command, "invalid time '" + s + "' (seconds, above 0 and at most 3600)");
+    return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
+}
+
+}  // namespace zorbel::cli

@@ -1,0 +1,67 @@
+#include "commands.h"
+
+#include "arguments.h"
+#include "cli_error.h"
+#include "network_arguments.h"
+#include "registry_commands.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace zorbel::cli {
+
+namespace {
+
+struct Command {
+    std::string_view name;
+    int (*run)(const GlobalOptions &, int argc, char *argv[]);
+};
+
+constexpr std::array<Command, 9> commands{{
+    {"add", run_add},
+    {"update", run_update},
+    {"delete", run_delete},
+    {"get", run_get},
+    {"list", run_list},
+    {"export", run_export},
+    {"urn", run_urn},
+    {"discover",
+     [](const GlobalOptions &g, int argc, char *argv[]) { return discover(parse_discover(g, argc, argv)); }},
+    {"query", [](const GlobalOptions &g, int argc, char *argv[]) { return query(parse_query(g, argc, argv)); }},
+}};
+
+constexpr int root_key = 'r';
+constexpr int version_key = 'V';
+
+}  // namespace
+
+int run_command_line(int argc, char *argv[])
+{
+    GlobalOptions global;
+    bool version = false;
+    const OptionSpec specs[] = {{"root", root_key, true}, {"version", version_key, false}};
+    const int first = read_options(
+        "", argc, argv, specs,
+        [&](int key, const char *value) {
+            if (key == version_key)
+                version = true;
+            else
+                global.root = value;
+        },
+        true);
+    if (version) {
+        std::puts("zorbel " ZORBEL_VERSION);
+        return exit_ok;
+    }
+    if (first >= argc)
+        throw UsageError("", "missing command");
+    const std::string_view name = argv[first];
+    for (const auto &c : commands)
+        if (c.name == name)
+            return c.run(global, argc - first, argv + first);
+    throw UsageError("", "unknown command '" + std::string(name) + "'");
+}
+
+}  // namespace zorbel::cli

@@ -1,0 +1,133 @@
+#include "http_query.h"
+
+#include "cli_error.h"
+#include "inet.h"
+#include "unique_fd.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+namespace zorbel::cli {
+
+namespace {
+
+// A byte that may stand in a request path or a status line: no blank, no control byte.
+bool is_path_byte(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b > 0x20 && b != 0x7f;
+}
+
+UniqueFd connect_to(const sockaddr_in &to, const std::string &where, const Deadline &deadline)
+{
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd)
+        throw Failure(system_error("socket"));
+    if (connect(fd.get(), reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        if (errno != EINPROGRESS)
+            throw Failure(system_error("connect to " + where));
+        if (!wait_for(fd.get(), POLLOUT, deadline))
+            throw Failure("connect to " + where + ": timed out");
+        int err = 0;
+        socklen_t len = sizeof err;
+        getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+            errno = err;
+            throw Failure(system_error("connect to " + where));
+        }
+    }
+    return fd;
+}
+
+void send_all(int fd, std::string_view data, const Deadline &deadline)
+{
+    while (!data.empty()) {
+        const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            data.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            throw Failure(system_error("send"));
+        } else if (!wait_for(fd, POLLOUT, deadline)) {
+            throw Failure("send: timed out");
+        }
+    }
+}
+
+// Everything the peer sends until it closes; a reset after some bytes
+// still counts as the end of the response.
+std::string receive_all(int fd, const Deadline &deadline)
+{
+    std::string raw;
+    std::array<char, 16384> buf{};
+    for (;;) {
+        if (!wait_for(fd, POLLIN, deadline))
+            throw Failure("timed out waiting for the response");
+        const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+        if (n > 0)
+            raw.append(buf.data(), static_cast<std::size_t>(n));
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            return raw;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> resource_path(std::string_view resource)
+{
+    if (resource == "version")
+        return "/zov1/agent/version/";
+    if (resource == "agent")
+        return "/zov1/agent/";
+    if (resource == "list")
+        return "/zov1/zorbel/";
+    if (resource == "xsl")
+        return "/zov1/zo_list.xsl";
+    if (resource.starts_with("urn:zo:") && std::all_of(resource.begin(), resource.end(), is_path_byte))
+        return "/zov1/zorbel/" + std::string(resource);
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> parse_http_response(std::string_view raw)
+{
+    const auto head_end = raw.find("\r\n\r\n");
+    if (!raw.starts_with("HTTP/1.") || head_end == std::string_view::npos)
+        return std::nullopt;
+    HttpResponse r;
+    r.status_line = raw.substr(0, raw.find("\r\n"));
+    // "HTTP/1.x NNN reason"
+    const auto code = std::string_view(r.status_line).substr(std::min<std::size_t>(9, r.status_line.size()));
+    const auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), r.status);
+    if (r.status_line.size() < 12 || r.status_line[8] != ' ' || ec != std::errc() || end != code.data() + 3 ||
+        !std::all_of(r.status_line.begin(), r.status_line.end(), [](char c) { return is_path_byte(c) || c == ' '; }))
+        return std::nullopt;
+    r.body = raw.substr(head_end + 4);
+    return r;
+}
+
+int query(const QueryRequest &req)
+{
+    const sockaddr_in to = resolve_ipv4(req.host, req.port);
+    const std::string where = address_text(to) + ":" + std::to_string(req.port);
+    const Deadline deadline(req.timeout);
+    const UniqueFd fd = connect_to(to, where, deadline);
+    send_all(fd.get(), "GET " + req.path + " HTTP/1.0\r\n\r\n", deadline);
+    shutdown(fd.get(), SHUT_WR);  // nothing more to send: the responder's drain ends at once
+    const std::string raw = receive_all(fd.get(), deadline);
+    if (raw.empty())
+        throw Failure("no response from " + where);
+    const auto response = parse_http_response(raw);
+    if (!response)
+        throw Failure("malformed response from " + where);
+    if (response->status != 200)
+        throw Failure(where + " answered \"" + response->status_line + "\"");
+    std::fwrite(response->body.data(), 1, response->body.size(), stdout);
+    return exit_ok;
+}
+
+}  // namespace zorbel::cli

@@ -1,0 +1,72 @@
+#include "inet.h"
+
+#include "cli_error.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace zorbel::cli {
+
+namespace {
+
+struct AddrinfoDeleter {
+    void operator()(addrinfo *ai) const noexcept { freeaddrinfo(ai); }
+};
+
+}  // namespace
+
+sockaddr_in resolve_ipv4(const std::string &host, int port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo *raw = nullptr;
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &raw);
+    const std::unique_ptr<addrinfo, AddrinfoDeleter> found(raw);
+    if (rc != 0 || !found)
+        throw Failure(host + ": " + gai_strerror(rc));
+    sockaddr_in addr{};
+    std::memcpy(&addr, found->ai_addr, sizeof addr);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
+std::string address_text(const sockaddr_in &addr)
+{
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    return text;
+}
+
+int Deadline::remaining_ms() const
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 3'600'000));
+}
+
+bool wait_for(int fd, short events, const Deadline &deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int rc = poll(&p, 1, deadline.remaining_ms());
+        if (rc > 0)
+            return true;
+        if (rc == 0)
+            return false;
+        if (errno != EINTR)
+            throw Failure(system_error("poll"));
+    }
+}
+
+std::string system_error(std::string_view what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace zorbel::cli

@@ -1,0 +1,40 @@
+// IPv4 addresses and bounded waits for the network sub-commands.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace zorbel::cli {
+
+// The IPv4 address of `host` (dotted quad or a name) with `port`; throws
+// Failure when the name does not resolve.
+sockaddr_in resolve_ipv4(const std::string &host, int port);
+
+// The address part as a dotted quad.
+std::string address_text(const sockaddr_in &addr);
+
+// A point in time after which a command stops waiting.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::milliseconds from_now)
+        : end_(std::chrono::steady_clock::now() + from_now)
+    {
+    }
+    // Milliseconds left, 0 once passed (for poll).
+    int remaining_ms() const;
+
+private:
+    std::chrono::steady_clock::time_point end_;
+};
+
+// Waits until `fd` has one of `events` or the deadline passes; false on
+// time-out.  Throws Failure when poll itself fails.
+bool wait_for(int fd, short events, const Deadline &deadline);
+
+// "<what>: <system error text>" for the current errno.
+std::string system_error(std::string_view what);
+
+}  // namespace zorbel::cli

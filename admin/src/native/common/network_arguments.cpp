@@ -1,0 +1,62 @@
+#include "network_arguments.h"
+
+#include "cli_error.h"
+
+namespace zorbel::cli {
+
+namespace {
+
+constexpr int port_key = 'p';
+constexpr int timeout_key = 't';
+
+// The registry root means nothing to a command that talks to another host.
+void refuse_root(std::string_view command, const GlobalOptions &global)
+{
+    if (global.root)
+        throw UsageError(command, "-r applies to the registry commands only");
+}
+
+}  // namespace
+
+DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv[])
+{
+    refuse_root("discover", global);
+    DiscoverRequest req;
+    const OptionSpec specs[] = {{"port", port_key, true}, {"timeout", timeout_key, true}};
+    req.addresses = read_options("discover", argc, argv, specs, [&](int key, const char *value) {
+        if (key == port_key)
+            req.port = parse_port("discover", value);
+        else
+            req.timeout = parse_seconds("discover", value);
+    });
+    return req;
+}
+
+QueryRequest parse_query(const GlobalOptions &global, int argc, char *argv[])
+{
+    refuse_root("query", global);
+    QueryRequest req;
+    const OptionSpec specs[] = {{"timeout", timeout_key, true}};
+    const auto operands = read_options("query", argc, argv, specs, [&](int, const char *value) {
+        req.timeout = parse_seconds("query", value);
+    });
+    expect_operands("query", operands, 1, 2);
+
+    // HOST[:PORT]: whatever follows the last colon must be a port.
+    const std::string &target = operands[0];
+    const auto colon = target.rfind(':');
+    req.host = target.substr(0, colon);
+    if (colon != std::string::npos)
+        req.port = parse_port("query", std::string_view(target).substr(colon + 1));
+    if (req.host.empty())
+        throw UsageError("query", "missing host in '" + target + "'");
+
+    const std::string resource = operands.size() > 1 ? operands[1] : "list";
+    const auto path = resource_path(resource);
+    if (!path)
+        throw UsageError("query", "unknown resource '" + resource + "'");
+    req.path = *path;
+    return req;
+}
+
+}  // namespace zorbel::cli

@@ -1,0 +1,16 @@
+// The command lines of the network sub-commands: discover and query.
+#pragma once
+
+#include "arguments.h"
+#include "discovery_client.h"
+#include "http_query.h"
+
+namespace zorbel::cli {
+
+// discover [--port N] [--timeout SECONDS] [ADDRESS ...]
+DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv[]);
+
+// query [--timeout SECONDS] HOST[:PORT] [version|agent|list|xsl|URN]
+QueryRequest parse_query(const GlobalOptions &global, int argc, char *argv[]);
+
+}  // namespace zorbel::cli

@@ -1,0 +1,87 @@
+#include "usage.h"
+
+#include <array>
+#include <utility>
+
+namespace zorbel::cli {
+
+namespace {
+
+constexpr std::string_view top_usage =
+    "Usage: zorbel [-r ROOT] COMMAND [ARGS]\n"
+    "Record, change and list product instances in the zorbel registry, and\n"
+    "find and ask the registry responders of other hosts.\n"
+    "\n"
+    "Registry commands (the registry below ROOT, default /):\n"
+    "  add       add a record, print its instance URN\n"
+    "  update    change the parent URN or product-defined id of a record\n"
+    "  delete    remove a record\n"
+    "  get       print a record, one field=value line per field\n"
+    "  list      print instance URNs, all or those of one product\n"
+    "  export    print the whole registry as XML\n"
+    "  urn       print the registry URN\n"
+    "Network commands:\n"
+    "  discover  probe discovery responders, print ADDRESS URN PORT per reply\n"
+    "  query     ask a network responder for one resource, print the body\n"
+    "\n"
+    "Options:\n"
+    "  -r, --root ROOT   look for the registry below ROOT\n"
+    "  -h, --help        show this text; 'zorbel COMMAND --help' for a command\n"
+    "  -V, --version     print the version\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the command failed, 2 on a usage error.\n";
+
+constexpr std::array<std::pair<std::string_view, std::string_view>, 9> command_usage{{
+    {"add",
+     "Usage: zorbel [-r ROOT] add --product-name NAME --product-version VERSION\n"
+     "           --product-urn URN --product-parent PARENT --vendor VENDOR\n"
+     "           --arch ARCH --container CONTAINER --source SOURCE\n"
+     "           [--instance-urn URN] [--parent-urn URN] [--defined-inst-id ID]\n"
+     "Adds one record and prints its instance URN (generated unless\n"
+     "--instance-urn gives one).  Names and URNs take at most 255 bytes; version,\n"
+     "vendor, arch, container and source at most 63.\n"},
+    {"update",
+     "Usage: zorbel [-r ROOT] update INSTANCE_URN [--parent-urn URN] [--defined-inst-id ID]\n"
+     "Replaces the parent product URN and/or the product-defined instance id of a\n"
+     "record (at least one of them) and makes the caller its owner.\n"},
+    {"delete",
+     "Usage: zorbel [-r ROOT] delete INSTANCE_URN\n"
+     "Removes the record.\n"},
+    {"get",
+     "Usage: zorbel [-r ROOT] get INSTANCE_URN\n"
+     "Prints the record, one field=value line per field in the record's order.\n"},
+    {"list",
+     "Usage: zorbel [-r ROOT] list [-p|--product PRODUCT_URN]\n"
+     "Prints the instance URNs of all records, or of the records of one product,\n"
+     "one a line, in registry order.\n"},
+    {"export",
+     "Usage: zorbel [-r ROOT] export\n"
+     "Prints the registry's records as one XML document.\n"},
+    {"urn",
+     "Usage: zorbel [-r ROOT] urn\n"
+     "Prints the registry URN (creating an empty registry on first use).\n"},
+    {"discover",
+     "Usage: zorbel discover [-p|--port PORT] [-t|--timeout SECONDS] [ADDRESS ...]\n"
+     "Sends one probe to UDP port PORT (default 6481) of each ADDRESS (default the\n"
+     "broadcast address 255.255.255.255) and prints \"ADDRESS URN PORT\" for every\n"
+     "reply until SECONDS (default 2) have passed; \"-\" stands for an empty URN.\n"
+     "Exit status 1 when nothing answered.\n"},
+    {"query",
+     "Usage: zorbel query [-t|--timeout SECONDS] HOST[:PORT] [version|agent|list|xsl|INSTANCE_URN]\n"
+     "Sends one HTTP/1.0 GET to the network responder on HOST (TCP port 6481\n"
+     "unless PORT is given) and prints the body of its answer: the agent version,\n"
+     "the agent document, the record list (the default), the list stylesheet, or\n"
+     "one record.  Exit status 1 when nothing comes back within SECONDS (default 5).\n"},
+}};
+
+}  // namespace
+
+std::string_view usage_text(std::string_view command)
+{
+    for (const auto &[name, text] : command_usage)
+        if (name == command)
+            return text;
+    return top_usage;
+}
+
+}  // namespace zorbel::cli

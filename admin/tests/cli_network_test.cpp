@@ -1,0 +1,213 @@
+// zorbel discover and zorbel query against the installed responders,
+// started on free loopback ports; and the reading of their answers.
+#include "cli_run.h"
+#include "discovery_client.h"
+#include "http_query.h"
+#include "temp_root.h"
+
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace zorbel::test {
+namespace {
+
+using cli::parse_discovery_reply;
+using cli::parse_http_response;
+using cli::resource_path;
+
+// A responder on free loopback ports below a temporary root.
+class CliNetwork : public ::testing::Test {
+protected:
+    TempRoot root;
+    int udp_port = free_port(SOCK_DGRAM);
+    int tcp_port = free_port(SOCK_STREAM);
+
+    std::string registry_urn()
+    {
+        const auto r = zorbel({"-r", root.root(), "urn"});
+        return r.out.substr(0, r.out.find('\n'));
+    }
+
+    Child start_brenloch(int advertised)
+    {
+        Child c = Child::spawn({installed("sbin/brenloch"), "-f", "-r", root.root(), "-u",
+                                std::to_string(udp_port), "-t", std::to_string(advertised)},
+                               logging_to(root.root() + "/brenloch.err"));
+        // Ready once it answers; every attempt uses a text of its own.
+        int attempt = 0;
+        EXPECT_TRUE(eventually([&] {
+            return !udp_exchange(udp_port, "ready?" + std::to_string(attempt++), 50ms).empty();
+        }));
+        return c;
+    }
+
+    Child start_tavish(const std::string &root_dir)
+    {
+        Child c = Child::spawn({installed("sbin/tavish"), "-f", "-L", "-r", root_dir, "-t", std::to_string(tcp_port)},
+                               logging_to(root.root() + "/tavish.err"));
+        EXPECT_TRUE(eventually([&] { return tcp_exchange(tcp_port, "GET /zov1/agent/version/ HTTP/1.0\r\n\r\n",
+                                                         1s) != ""; }));
+        return c;
+    }
+
+    std::string add_record(const std::string &name)
+    {
+        const auto r = zorbel({"-r", root.root(), "add", "--product-name", name, "--product-version", "1",
+                               "--product-urn", "urn:product:x", "--product-parent", "P", "--vendor", "V",
+                               "--arch", "x86_64", "--container", "c", "--source", "s"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.out.substr(0, r.out.find('\n'));
+    }
+};
+
+TEST_F(CliNetwork, DiscoverPrintsAddressUrnAndAdvertisedPortEveryTime)
+{
+    const std::string urn = registry_urn();
+    Child brenloch = start_brenloch(7123);
+    // Each run sends a fresh probe text, so the responder's cache of seen
+    // probes never swallows a second search.
+    for (int i = 0; i < 2; ++i) {
+        const auto r = zorbel({"discover", "--port", std::to_string(udp_port), "--timeout", "0.5", "127.0.0.1"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "127.0.0.1 " + urn + " 7123\n");
+    }
+    // Two addresses of the same responder: two probes, two replies.
+    const auto r = zorbel({"discover", "-p", std::to_string(udp_port), "-t", "0.5", "127.0.0.1", "localhost"});
+    EXPECT_EQ(r.out, "127.0.0.1 " + urn + " 7123\n127.0.0.1 " + urn + " 7123\n");
+}
+
+TEST_F(CliNetwork, DiscoverWithoutAnswerFails)
+{
+    const auto r = zorbel({"discover", "--port", std::to_string(udp_port), "--timeout", "0.3", "127.0.0.1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zorbel: no reply\n");
+}
+
+TEST_F(CliNetwork, DiscoverArgumentsAreChecked)
+{
+    for (const auto &args : std::vector<std::vector<std::string>>{
+             {"discover", "--port", "0"}, {"discover", "--port", "65536"}, {"discover", "--port", "12x"},
+             {"discover", "--timeout", "0"}, {"discover", "--timeout", "soon"}}) {
+        const auto r = zorbel(args);
+        EXPECT_EQ(r.status, 2) << args[2];
+        EXPECT_TRUE(r.err.starts_with("zorbel discover: invalid ")) << r.err;
+    }
+    const auto r = zorbel({"discover", "--timeout", "0.2", "no-such-host.invalid"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("zorbel: no-such-host.invalid: ")) << r.err;
+}
+
+TEST_F(CliNetwork, QueryPrintsTheBodyOfEachResource)
+{
+    const std::string urn = add_record("Tools <&> More");
+    Child tavish = start_tavish(root.root());
+    const std::string at = "127.0.0.1:" + std::to_string(tcp_port);
+
+    auto r = zorbel({"query", at, "version"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")) << r.out;
+    EXPECT_NE(r.out.find(" <agent_version>1.1.4</agent_version>\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("HTTP/1.0"), std::string::npos);  // the body only
+
+    r = zorbel({"query", at, "agent"});
+    EXPECT_NE(r.out.find("<agent_urn>" + registry_urn() + "</agent_urn>"), std::string::npos) << r.out;
+
+    r = zorbel({"query", at});  // the record list is the default
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("href=\"/zov1/zorbel/" + urn + "\""), std::string::npos) << r.out;
+    EXPECT_EQ(zorbel({"query", at, "list"}).out, r.out);
+
+    r = zorbel({"query", at, urn});
+    EXPECT_NE(r.out.find("<product_name>Tools &lt;&amp;&gt; More</product_name>"), std::string::npos) << r.out;
+
+    r = zorbel({"query", "localhost:" + std::to_string(tcp_port), "xsl"});
+    EXPECT_NE(r.out.find("<xsl:for-each select=\"zorbels/link\">"), std::string::npos) << r.out;
+}
+
+TEST_F(CliNetwork, QueryFailsWhenNothingComesBack)
+{
+    // No registry directory: the responder sends nothing for the list.
+    TempRoot empty(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    Child tavish = start_tavish(empty.root());
+    const std::string at = "127.0.0.1:" + std::to_string(tcp_port);
+    auto r = zorbel({"query", at, "list"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zorbel: no response from " + at + "\n");
+    tavish.stop();
+
+    r = zorbel({"query", at, "version"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: connect to " + at + ": Connection refused\n");
+}
+
+TEST_F(CliNetwork, QueryArgumentsAreChecked)
+{
+    for (const auto &args : std::vector<std::vector<std::string>>{{"query"},
+                                                                   {"query", "host:0"},
+                                                                   {"query", ":6481"},
+                                                                   {"query", "host", "nosuch"},
+                                                                   {"query", "host", "urn:zo:a b"},
+                                                                   {"query", "host", "list", "more"}}) {
+        const auto r = zorbel(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(r.err.starts_with("zorbel query: ")) << r.err;
+    }
+    EXPECT_EQ(zorbel({"-r", "/", "query", "host"}).status, 2);
+}
+
+TEST(DiscoveryReply, OnlyUrnBlankPortLineFeedIsAReply)
+{
+    auto r = parse_discovery_reply("urn:zo:abc 6481\n");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->urn, "urn:zo:abc");
+    EXPECT_EQ(r->port, "6481");
+    r = parse_discovery_reply(" -5\n");  // a responder without registry
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->urn, "");
+    EXPECT_EQ(r->port, "-5");
+    for (const char *bad : {"", "\n", "urn:zo:abc 6481", "urn:zo:abc\n", "urn:zo:abc x\n", "urn:zo:abc 64 81\n",
+                            "urn:zo:a\x1b[2J 1\n", "urn:zo:abc 123456789012\n"})
+        EXPECT_FALSE(parse_discovery_reply(bad)) << bad;
+}
+
+TEST(DiscoveryReply, ProbeTextsAreFresh)
+{
+    const std::string a = cli::fresh_probe_text(), b = cli::fresh_probe_text();
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(std::regex_match(a, std::regex("zorbel-discover-[0-9a-f]{32}"))) << a;
+}
+
+TEST(HttpAnswer, ResponsesAreSplitAtTheHeaderEnd)
+{
+    auto r = parse_http_response("HTTP/1.0 200 OK\r\nContent-type: text/xml\r\n\r\n<a/>\n");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->status_line, "HTTP/1.0 200 OK");
+    EXPECT_EQ(r->body, "<a/>\n");
+    r = parse_http_response("HTTP/1.1 404 Not Found\r\n\r\n");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 404);
+    EXPECT_EQ(r->body, "");
+    for (const char *bad : {"", "<a/>", "HTTP/1.0 200 OK\r\n", "HTTP/1.0 2000 OK\r\n\r\n", "HTTP/1.0 OK\r\n\r\n",
+                            "HTTP/1.0 200 \x1b[2J\r\n\r\n"})
+        EXPECT_FALSE(parse_http_response(bad)) << bad;
+}
+
+TEST(HttpAnswer, ResourceNamesMapToTheFivePaths)
+{
+    EXPECT_EQ(resource_path("version"), "/zov1/agent/version/");
+    EXPECT_EQ(resource_path("agent"), "/zov1/agent/");
+    EXPECT_EQ(resource_path("list"), "/zov1/zorbel/");
+    EXPECT_EQ(resource_path("xsl"), "/zov1/zo_list.xsl");
+    EXPECT_EQ(resource_path("urn:zo:1-2"), "/zov1/zorbel/urn:zo:1-2");
+    for (const char *bad : {"", "Version", "urn:x:1", "urn:zo:a\tb", "urn:zo:a\r\nGET"})
+        EXPECT_FALSE(resource_path(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace zorbel::test

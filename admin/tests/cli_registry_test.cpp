@@ -1,0 +1,237 @@
+// The registry commands of the installed zorbel, run as an installer
+// script runs them, against a temporary registry root.
+#include "cli_run.h"
+#include "temp_root.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+
+namespace zorbel::test {
+namespace {
+
+class CliRegistry : public ::testing::Test {
+protected:
+    TempRoot root;
+
+    RunResult cli(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"-r", root.root()});
+        return zorbel(args);
+    }
+
+    // The options of a complete record; `extra` is appended.
+    static std::vector<std::string> add_args(const std::string &name, const std::string &product_urn,
+                                             std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> a{"add",       "--product-name",   name,         "--product-version",
+                                   "2.1",       "--product-urn",    product_urn,  "--product-parent",
+                                   "Suite",     "--vendor",         "Quesk",      "--arch",
+                                   "x86_64",    "--container",      "/opt/quesk", "--source",
+                                   "pkg"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return a;
+    }
+
+    std::string add(const std::string &name, const std::string &product_urn = "urn:product:db",
+                    std::vector<std::string> extra = {})
+    {
+        const auto r = cli(add_args(name, product_urn, std::move(extra)));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return r.out.empty() ? "" : r.out.substr(0, r.out.size() - 1);
+    }
+
+    std::vector<std::string> lines(const std::string &text)
+    {
+        std::vector<std::string> v;
+        std::istringstream in(text);
+        for (std::string l; std::getline(in, l);)
+            v.push_back(l);
+        return v;
+    }
+};
+
+TEST_F(CliRegistry, AddPrintsGeneratedUrnAndGetShowsEveryFieldInRecordOrder)
+{
+    const std::string urn = add("Data <Base> & Co", "urn:product:db", {"--defined-inst-id", "inst-7"});
+    EXPECT_TRUE(std::regex_match(urn, std::regex("urn:zo:[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
+        << urn;
+
+    const auto r = cli({"get", urn});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto got = lines(r.out);
+    ASSERT_EQ(got.size(), 13u) << r.out;
+    const std::vector<std::string> expect_start{
+        "instance_urn=" + urn,           "product_name=Data <Base> & Co", "product_version=2.1",
+        "product_urn=urn:product:db",    "product_parent_urn=",           "product_parent=Suite",
+        "product_defined_inst_id=inst-7", "product_vendor=Quesk",          "platform_arch=x86_64"};
+    for (std::size_t i = 0; i < expect_start.size(); ++i)
+        EXPECT_EQ(got[i], expect_start[i]);
+    EXPECT_TRUE(std::regex_match(got[9], std::regex(R"(timestamp=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d GMT)"))) << got[9];
+    EXPECT_EQ(got[10], "container=/opt/quesk");
+    EXPECT_EQ(got[11], "source=pkg");
+    EXPECT_EQ(got[12], "installer_uid=" + std::to_string(getuid()));
+}
+
+TEST_F(CliRegistry, ListExportAndUrnShowTheRegistry)
+{
+    EXPECT_EQ(cli({"list"}).out, "");  // empty registry: nothing, success
+    const std::string a = add("A"), b = add("B", "urn:product:other"), c = add("C");
+
+    auto r = cli({"list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, a + "\n" + b + "\n" + c + "\n");
+    r = cli({"list", "--product", "urn:product:db"});
+    EXPECT_EQ(r.out, a + "\n" + c + "\n");
+    EXPECT_EQ(cli({"list", "-p", "urn:product:none"}).out, "");
+
+    const auto urn = cli({"urn"});
+    ASSERT_EQ(urn.status, 0);
+    const auto exported = cli({"export"});
+    ASSERT_EQ(exported.status, 0);
+    EXPECT_TRUE(exported.out.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")) << exported.out;
+    EXPECT_NE(exported.out.find("<registry urn=\"" + urn.out.substr(0, urn.out.size() - 1) + "\""),
+              std::string::npos);
+    EXPECT_NE(exported.out.find("<instance_urn>" + b + "</instance_urn>"), std::string::npos);
+}
+
+TEST_F(CliRegistry, RootMayFollowTheCommand)
+{
+    const std::string urn = add("A");
+    const auto r = zorbel({"list", "--root", root.root()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, urn + "\n");
+}
+
+TEST_F(CliRegistry, GivenInstanceUrnIsStoredAndADuplicateIsRefused)
+{
+    EXPECT_EQ(add("A", "urn:product:db", {"--instance-urn", "urn:zo:given"}), "urn:zo:given");
+    const std::string before = read_file(root.registry_file());
+    const auto r = cli(add_args("B", "urn:product:db", {"--instance-urn", "urn:zo:given"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zorbel: Duplicate record\n");
+    EXPECT_EQ(read_file(root.registry_file()), before);
+}
+
+TEST_F(CliRegistry, FieldLimitsAreTheLibrarys)
+{
+    add("A");
+    const std::string before = read_file(root.registry_file());
+    // 64 bytes do not fit a 64-byte field: refused, never stored cut short.
+    auto r = cli(add_args("B", "urn:product:db", {"--product-version", std::string(64, 'v')}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: Max. field length exceeded\n");
+    r = cli(add_args("B", "urn:product:db", {"--instance-urn", "urn:zo:" + std::string(300, 'x')}));
+    EXPECT_EQ(r.err, "zorbel: Max. field length exceeded\n");
+    r = cli(add_args("B", "urn:product:db", {"--container", ""}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: Missing required field(s)\n");
+    EXPECT_EQ(read_file(root.registry_file()), before);
+
+    const std::string urn = add("C", "urn:product:db", {"--product-version", std::string(63, 'v')});
+    EXPECT_NE(cli({"get", urn}).out.find("product_version=" + std::string(63, 'v') + "\n"), std::string::npos);
+}
+
+TEST_F(CliRegistry, UpdateChangesOnlyTheGivenValue)
+{
+    const std::string urn = add("A", "urn:product:db", {"--parent-urn", "urn:old", "--defined-inst-id", "id-1"});
+    auto r = cli({"update", urn, "--parent-urn", "urn:new&more"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const auto got = cli({"get", urn}).out;
+    EXPECT_NE(got.find("product_parent_urn=urn:new&more\n"), std::string::npos) << got;
+    EXPECT_NE(got.find("product_defined_inst_id=id-1\n"), std::string::npos) << got;
+
+    r = cli({"update", "--defined-inst-id", "id-2", urn});  // options may come first
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(cli({"get", urn}).out.find("product_defined_inst_id=id-2\n"), std::string::npos);
+
+    r = cli({"update", "urn:zo:nosuch", "--parent-urn", "x"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: Record not found\n");
+}
+
+TEST_F(CliRegistry, DeleteRemovesExactlyOneRecord)
+{
+    const std::string a = add("A"), b = add("B"), c = add("C");
+    auto r = cli({"delete", b});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(cli({"list"}).out, a + "\n" + c + "\n");
+    r = cli({"delete", b});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: Record not found\n");
+    r = cli({"get", b});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zorbel: Record not found\n");
+}
+
+TEST_F(CliRegistry, RegistryProblemsAreLibraryErrors)
+{
+    TempRoot no_dir(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    auto r = zorbel({"-r", no_dir.root(), "list"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: Unable to open directory or file\n");
+
+    write_file(root.registry_file(), "not xml");
+    r = cli({"add", "--help"});  // help needs no registry
+    EXPECT_EQ(r.status, 0);
+    const std::vector<std::vector<std::string>> readers{{"list"}, {"export"}, {"urn"}, {"get", "urn:zo:x"}};
+    for (const auto &cmd : readers) {
+        r = cli(cmd);
+        EXPECT_EQ(r.status, 1) << cmd[0];
+        EXPECT_TRUE(r.err.ends_with("zorbel: Invalid XML\n")) << cmd[0] << ": " << r.err;
+    }
+    r = cli(add_args("A", "urn:product:db"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(root.registry_file()), "not xml");
+}
+
+TEST_F(CliRegistry, UsageErrorsExitTwoWithTheUsageText)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string first_line;
+    };
+    const Case cases[] = {
+        {{}, "zorbel: missing command"},
+        {{"frobnicate"}, "zorbel: unknown command 'frobnicate'"},
+        {{"--bogus", "list"}, "zorbel: unknown option '--bogus'"},
+        {{"-r"}, "zorbel: option '-r, --root' needs a value"},
+        {{"list", "extra"}, "zorbel list: unexpected operand 'extra'"},
+        {{"get"}, "zorbel get: missing operand"},
+        {{"delete", "a", "b"}, "zorbel delete: unexpected operand 'b'"},
+        {{"update", "urn:zo:x"}, "zorbel update: give --parent-urn or --defined-inst-id (or both), not empty"},
+        {{"add", "--product-name", "x"}, "zorbel add: missing --product-version"},
+        {{"add", "--vendor"}, "zorbel add: option '--vendor' needs a value"},
+        {{"list", "-x"}, "zorbel list: unknown option '-x'"},
+    };
+    for (const auto &c : cases) {
+        const auto r = zorbel(c.args);
+        EXPECT_EQ(r.status, 2) << c.first_line;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.starts_with(c.first_line + "\nUsage: zorbel")) << r.err;
+    }
+}
+
+TEST_F(CliRegistry, HelpForEveryCommandGoesToStandardOutput)
+{
+    for (const std::string cmd : {"add", "update", "delete", "get", "list", "export", "urn", "discover", "query"}) {
+        const auto r = zorbel({cmd, "--help"});
+        EXPECT_EQ(r.status, 0) << cmd;
+        EXPECT_TRUE(r.out.starts_with("Usage: zorbel")) << cmd;
+        EXPECT_NE(r.out.find(" " + cmd), std::string::npos) << cmd;
+        EXPECT_EQ(r.err, "");
+    }
+    const auto top = zorbel({"--help"});
+    EXPECT_EQ(top.status, 0);
+    EXPECT_NE(top.out.find("discover"), std::string::npos);
+    EXPECT_EQ(zorbel({"--version"}).out, "zorbel 1.1.4\n");
+}
+
+}  // namespace
+}  // namespace zorbel::test

@@ -1,0 +1,181 @@
+// What an operator installs besides the programs: the layout of
+// cmake --install, the systemd units, the manual pages, and the inetd
+// lines served for real by an inetd.
+#include "cli_run.h"
+#include "temp_root.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace zorbel::test {
+namespace {
+
+const std::vector<std::string> units{"tavish.socket", "tavish@.service", "tavish.service", "brenloch.socket",
+                                     "brenloch.service"};
+const std::vector<std::string> man_pages{"share/man/man1/zorbel.1", "share/man/man3/zorbel.3",
+                                         "share/man/man8/tavish.8", "share/man/man8/brenloch.8"};
+
+bool executable(const std::string &path)
+{
+    return access(path.c_str(), X_OK) == 0;
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+TEST(Install, PutsEveryOperatorFileInPlace)
+{
+    for (const std::string p : {"bin/zorbel", "sbin/tavish", "sbin/brenloch"})
+        EXPECT_TRUE(executable(installed(p))) << p;
+    for (const auto &u : units)
+        EXPECT_TRUE(exists(installed("lib/systemd/system/" + u))) << u;
+    for (const auto &m : man_pages)
+        EXPECT_TRUE(exists(installed(m))) << m;
+    EXPECT_TRUE(exists(installed("share/doc/zorbel/inetd.conf")));
+}
+
+TEST(Install, UnitsAndInetdLinesStartTheInstalledPrograms)
+{
+    const std::string tavish = installed("sbin/tavish"), brenloch = installed("sbin/brenloch");
+    const auto unit = [](const std::string &name) { return read_file(installed("lib/systemd/system/" + name)); };
+    EXPECT_NE(unit("tavish@.service").find("\nExecStart=" + tavish + " -i\n"), std::string::npos);
+    EXPECT_NE(unit("tavish.service").find("\nExecStart=" + tavish + " -f\n"), std::string::npos);
+    EXPECT_NE(unit("brenloch.service").find("\nExecStart=" + brenloch + " -i\n"), std::string::npos);
+    const std::string inetd = read_file(installed("share/doc/zorbel/inetd.conf"));
+    EXPECT_NE(inetd.find("\t" + tavish + "\ttavish -i"), std::string::npos) << inetd;
+    EXPECT_NE(inetd.find("\t" + brenloch + "\tbrenloch -i"), std::string::npos) << inetd;
+    // The sources keep the standard paths.
+    EXPECT_NE(read_file(std::string(ZORBEL_SOURCE_DIR) + "/contrib/systemd/tavish@.service")
+                  .find("ExecStart=/opt/quesk/zorbel/sbin/tavish -i\n"),
+              std::string::npos);
+}
+
+TEST(SystemdUnits, PassVerify)
+{
+    const std::string analyze = "/usr/bin/systemd-analyze";
+    if (!executable(analyze))
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    std::vector<std::string> argv{analyze, "verify", "--man=no"};
+    for (const auto &u : units)
+        argv.push_back(installed("lib/systemd/system/" + u));
+    const auto r = run(argv, 60s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err + r.out, "");
+}
+
+TEST(ManPages, LintWithoutWarnings)
+{
+    const std::string mandoc = "/usr/bin/mandoc";
+    if (!executable(mandoc))
+        GTEST_SKIP() << "mandoc is not installed";
+    for (const auto &m : man_pages) {
+        const auto r = run({mandoc, "-T", "lint", "-W", "warning", installed(m)});
+        EXPECT_EQ(r.status, 0) << m << ": " << r.out << r.err;
+        EXPECT_EQ(r.out + r.err, "") << m;
+    }
+}
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> children_of(pid_t parent)
+{
+    std::vector<pid_t> found;
+    const std::unique_ptr<DIR, int (*)(DIR *)> proc(opendir("/proc"), closedir);
+    while (const dirent *e = proc ? readdir(proc.get()) : nullptr) {
+        const std::string stat = read_file(std::string("/proc/") + e->d_name + "/stat");
+        // "pid (comm) state ppid ...": the name may hold blanks, so read after the last ')'.
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        pid_t ppid = 0;
+        if (rest >> state >> ppid && ppid == parent)
+            found.push_back(static_cast<pid_t>(std::stol(e->d_name)));
+    }
+    return found;
+}
+
+// The shipped inetd lines with the port moved to a free loopback port and
+// the responders pointed at a temporary registry.
+std::string private_inetd_conf(const std::string &root, int tcp_port, int udp_port)
+{
+    std::istringstream in(read_file(installed("share/doc/zorbel/inetd.conf")));
+    std::string conf;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const bool stream = line.find("\tstream\t") != std::string::npos;
+        EXPECT_TRUE(line.starts_with("6481\t")) << line;
+        conf += "127.0.0.1:" + std::to_string(stream ? tcp_port : udp_port) + line.substr(4) + " -r " + root;
+        conf += stream ? "\n" : " -t " + std::to_string(tcp_port) + "\n";
+    }
+    return conf;
+}
+
+TEST(Inetd, ServesBothRespondersThroughTheShippedLines)
+{
+    const std::string inetd = "/usr/sbin/inetd";
+    if (!executable(inetd) || !executable("/usr/bin/unshare"))
+        GTEST_SKIP() << "inetd (openbsd-inetd) or unshare is not installed";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: the inetd lines run the responders as root";
+
+    TempRoot root;
+    const auto add = zorbel({"-r", root.root(), "add", "--product-name", "Inetd Demo", "--product-version", "1",
+                             "--product-urn", "urn:product:i", "--product-parent", "P", "--vendor", "V", "--arch",
+                             "x86_64", "--container", "c", "--source", "s"});
+    ASSERT_EQ(add.status, 0) << add.err;
+    const std::string urn = add.out.substr(0, add.out.find('\n'));
+    const std::string registry_urn = zorbel({"-r", root.root(), "urn"}).out;
+
+    const int tcp_port = free_port(SOCK_STREAM), udp_port = free_port(SOCK_DGRAM);
+    const std::string conf = root.root() + "/inetd.conf";
+    write_file(conf, private_inetd_conf(root.root(), tcp_port, udp_port));
+
+    // inetd in the foreground, as init of its own pid namespace (its end
+    // ends the responders it started) with private /run and /var/log.
+    Child inetd_child = Child::spawn(
+        {"/usr/bin/unshare", "--mount", "--pid", "--fork", "--kill-child", "/bin/sh", "-c",
+         "mount -t tmpfs tmpfs /run && mount -t tmpfs tmpfs /var/log && exec " + inetd + " -d -i " + conf},
+        logging_to(root.root() + "/inetd.log"));
+    ASSERT_TRUE(eventually([&] {
+        const int fd = connect_tcp(tcp_port, 100ms);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    })) << read_file(root.root() + "/inetd.log");
+
+    const std::string at = "127.0.0.1:" + std::to_string(tcp_port);
+    auto r = zorbel({"query", at, "version"});
+    EXPECT_EQ(r.status, 0) << r.err << read_file(root.root() + "/inetd.log");
+    EXPECT_TRUE(r.out.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")) << r.out;
+    r = zorbel({"query", at, "list"});
+    EXPECT_NE(r.out.find("href=\"/zov1/zorbel/" + urn + "\""), std::string::npos) << r.out << r.err;
+
+    for (int i = 0; i < 2; ++i) {  // the second probe reaches the brenloch inetd started for the first
+        r = zorbel({"discover", "--port", std::to_string(udp_port), "--timeout", "1", "127.0.0.1"});
+        EXPECT_EQ(r.status, 0) << r.err << read_file(root.root() + "/inetd.log");
+        EXPECT_EQ(r.out, "127.0.0.1 " + registry_urn.substr(0, registry_urn.size() - 1) + " " +
+                             std::to_string(tcp_port) + "\n");
+    }
+    // unshare waits for inetd with SIGTERM blocked: end inetd itself.
+    for (const pid_t pid : children_of(inetd_child.pid()))
+        kill(pid, SIGKILL);
+    EXPECT_TRUE(inetd_child.wait(5s).has_value());
+}
+
+}  // namespace
+}  // namespace zorbel::test
