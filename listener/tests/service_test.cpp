@@ -6,9 +6,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -103,6 +106,36 @@ TEST(Listen, PortIsTakenModulo65536AndLoopbackOnlyWithL)
     const auto verbose = run_tavish(root, open.argv({"-v"}));
     EXPECT_EQ(verbose.status, 1);
     EXPECT_EQ(verbose.out, "bind (tcp): Address already in use\n");
+}
+
+// Processes whose command line contains `needle`.
+std::vector<pid_t> processes_with(const std::string &needle)
+{
+    std::vector<pid_t> pids;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string cmdline = read_file(entry.path() / "cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (cmdline.find(needle) != std::string::npos)
+            pids.push_back(std::stoi(name));
+    }
+    return pids;
+}
+
+TEST(Listen, DetachesUnlessToldNotTo)
+{
+    TempRoot root;
+    root.write_registry("");
+    const int port = free_port(SOCK_STREAM);
+    Child starter = Child::spawn({tavish_binary, "-t", std::to_string(port), "-r", root.root()});
+    EXPECT_EQ(starter.wait_exit_code(5s), 0);  // the calling process returns at once
+    EXPECT_EQ(tcp_exchange(port, "GET /zov1/agent/version/ HTTP/1.0\n"), version_response);
+    const auto daemons = processes_with(root.root());
+    ASSERT_EQ(daemons.size(), 1u);
+    EXPECT_EQ(getsid(daemons[0]), daemons[0]);  // a session of its own
+    kill(daemons[0], SIGKILL);
 }
 
 // Reads until the peer ends its side; the time that took, or nullopt.
