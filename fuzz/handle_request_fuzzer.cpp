@@ -23,6 +23,13 @@ namespace {
 
 zo_env_t env;
 zorbel::UniqueFd server, client;
+std::string scratch_root;
+
+void remove_scratch_root()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(scratch_root, ec);
+}
 
 void write_registry(const std::string &dir)
 {
@@ -61,9 +68,10 @@ bool printable(const std::string &line)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     signal(SIGPIPE, SIG_IGN);
-    const std::string root = std::filesystem::temp_directory_path() / ("tavish-fuzz-" + std::to_string(getpid()));
-    write_registry(root + "/var/sadm/zorbel/registry");
-    if (zo_initialize(root.c_str(), &env) != ZO_ERR_NO_ERROR)
+    scratch_root = std::filesystem::temp_directory_path() / ("tavish-fuzz-" + std::to_string(getpid()));
+    std::atexit(remove_scratch_root);
+    write_registry(scratch_root + "/var/sadm/zorbel/registry");
+    if (zo_initialize(scratch_root.c_str(), &env) != ZO_ERR_NO_ERROR)
         abort();
     return 0;
 }

@@ -150,22 +150,22 @@ ResponseBatch::~ResponseBatch()
     active_batch = outer_;
 }
 
-bool ResponseBatch::collect(int sockfd, std::string_view piece)
+ResponseBatch::Collected ResponseBatch::collect(int sockfd, std::string_view piece)
 {
     ResponseBatch *batch = active_batch;
     while (batch != nullptr && batch->fd_ != sockfd)
         batch = batch->outer_;
     if (batch == nullptr)
-        return false;
+        return Collected::no_batch;
     if (!batch->failed_) {
         batch->pending_.append(piece);
         if (batch->pending_.size() >= batch_flush_size)
             batch->flush();
     }
-    return true;
+    return batch->failed_ ? Collected::failed : Collected::taken;
 }
 
-bool ResponseBatch::flush()
+void ResponseBatch::flush()
 {
     size_t off = 0;
     while (!failed_ && off < pending_.size()) {
@@ -181,7 +181,6 @@ bool ResponseBatch::flush()
         off += static_cast<size_t>(n);
     }
     pending_.clear();
-    return !failed_;
 }
 
 }  // namespace zorbel::tavish
@@ -206,8 +205,12 @@ int sock_printf(int sockfd, int /*encrypt_buf: no encryption in this system*/, c
     const std::string_view piece(msgbuf);
     if (tavish_verbose >= 2)
         fprintf(stderr, "%s\n", escape_for_log(piece).c_str());
-    if (zorbel::tavish::ResponseBatch::collect(sockfd, piece))
-        return 0;
+    using zorbel::tavish::ResponseBatch;
+    switch (ResponseBatch::collect(sockfd, piece)) {
+    case ResponseBatch::Collected::taken: return 0;
+    case ResponseBatch::Collected::failed: return -1;
+    case ResponseBatch::Collected::no_batch: break;
+    }
     if (send(sockfd, piece.data(), piece.size(), 0) < 0) {
         if (tavish_verbose >= 1)
             perror("send");

@@ -48,11 +48,13 @@ public:
     ResponseBatch &operator=(const ResponseBatch &) = delete;
     ~ResponseBatch();
 
-    // Used by sock_printf: true when the piece was taken.
-    static bool collect(int sockfd, std::string_view piece);
+    enum class Collected { no_batch, taken, failed };
+    // Used by sock_printf: takes the piece when a batch for `sockfd` is
+    // open (`failed` once a send of that batch has failed).
+    static Collected collect(int sockfd, std::string_view piece);
 
 private:
-    bool flush();
+    void flush();
 
     int fd_;
     bool failed_ = false;
