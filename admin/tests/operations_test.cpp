@@ -165,8 +165,9 @@ TEST(Inetd, ServesBothRespondersThroughTheShippedLines)
     r = zorbel({"query", at, "list"});
     EXPECT_NE(r.out.find("href=\"/zov1/zorbel/" + urn + "\""), std::string::npos) << r.out << r.err;
 
-    for (int i = 0; i < 2; ++i) {  // the second probe reaches the brenloch inetd started for the first
-        r = zorbel({"discover", "--port", std::to_string(udp_port), "--timeout", "1", "127.0.0.1"});
+    // The first probe has inetd start brenloch; the second finds it running.
+    for (const char *seconds : {"3", "1"}) {
+        r = zorbel({"discover", "--port", std::to_string(udp_port), "--timeout", seconds, "127.0.0.1"});
         EXPECT_EQ(r.status, 0) << r.err << read_file(root.root() + "/inetd.log");
         EXPECT_EQ(r.out, "127.0.0.1 " + registry_urn.substr(0, registry_urn.size() - 1) + " " +
                              std::to_string(tcp_port) + "\n");

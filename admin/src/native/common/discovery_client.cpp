@@ -26,12 +26,6 @@ bool is_decimal(std::string_view s)
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool is_urn_byte(char c)
-{
-    const auto b = static_cast<unsigned char>(c);
-    return b > 0x20 && b != 0x7f;
-}
-
 UniqueFd open_probe_socket()
 {
     UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -73,7 +67,7 @@ std::optional<DiscoveryReply> parse_discovery_reply(std::string_view datagram)
         return std::nullopt;
     const std::string_view urn = datagram.substr(0, blank);
     const std::string_view port = datagram.substr(blank + 1);
-    if (!std::all_of(urn.begin(), urn.end(), is_urn_byte) || !is_decimal(port))
+    if (!std::all_of(urn.begin(), urn.end(), is_token_byte) || !is_decimal(port))
         return std::nullopt;
     return DiscoveryReply{std::string(urn), std::string(port)};
 }

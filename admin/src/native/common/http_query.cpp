@@ -17,13 +17,6 @@ namespace zorbel::cli {
 
 namespace {
 
-// A byte that may stand in a request path or a status line: no blank, no control byte.
-bool is_path_byte(char c)
-{
-    const auto b = static_cast<unsigned char>(c);
-    return b > 0x20 && b != 0x7f;
-}
-
 UniqueFd connect_to(const sockaddr_in &to, const std::string &where, const Deadline &deadline)
 {
     UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -88,7 +81,7 @@ std::optional<std::string> resource_path(std::string_view resource)
         return "/zov1/zorbel/";
     if (resource == "xsl")
         return "/zov1/zo_list.xsl";
-    if (resource.starts_with("urn:zo:") && std::all_of(resource.begin(), resource.end(), is_path_byte))
+    if (resource.starts_with("urn:zo:") && std::all_of(resource.begin(), resource.end(), is_token_byte))
         return "/zov1/zorbel/" + std::string(resource);
     return std::nullopt;
 }
@@ -104,7 +97,7 @@ std::optional<HttpResponse> parse_http_response(std::string_view raw)
     const auto code = std::string_view(r.status_line).substr(std::min<std::size_t>(9, r.status_line.size()));
     const auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), r.status);
     if (r.status_line.size() < 12 || r.status_line[8] != ' ' || ec != std::errc() || end != code.data() + 3 ||
-        !std::all_of(r.status_line.begin(), r.status_line.end(), [](char c) { return is_path_byte(c) || c == ' '; }))
+        !std::all_of(r.status_line.begin(), r.status_line.end(), [](char c) { return is_token_byte(c) || c == ' '; }))
         return std::nullopt;
     r.body = raw.substr(head_end + 4);
     return r;

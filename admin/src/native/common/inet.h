@@ -34,6 +34,14 @@ private:
 // time-out.  Throws Failure when poll itself fails.
 bool wait_for(int fd, short events, const Deadline &deadline);
 
+// A byte that may stand in a URN or request path taken from or sent to the
+// network: neither a blank nor a control byte.
+constexpr bool is_token_byte(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b > 0x20 && b != 0x7f;
+}
+
 // "<what>: <system error text>" for the current errno.
 std::string system_error(std::string_view what);
 

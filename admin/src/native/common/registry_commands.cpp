@@ -105,7 +105,6 @@ int run_get(const GlobalOptions &global, int argc, char *argv[])
     Registry reg(req.root);
     set_field(req.record.instance_urn, req.urn);
     check(zo_get(&req.record, reg.env()));
-    std::fflush(stdout);
     zo_debug(nullptr, &req.record);  // one field=value line per field, in field order
     return exit_ok;
 }
