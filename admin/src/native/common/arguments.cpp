@@ -14,10 +14,10 @@ namespace {
 
 constexpr int help_key = 'h';
 
-std::string describe(const OptionSpec &spec)
+std::string describe(const OptionSpec &option)
 {
-    return spec.key < 256 ? std::string("-") + static_cast<char>(spec.key) + ", --" + spec.name
-                          : std::string("--") + spec.name;
+    return option.key < 256 ? std::string("-") + static_cast<char>(option.key) + ", --" + option.name
+                          : std::string("--") + option.name;
 }
 
 const OptionSpec *find_spec(std::span<const OptionSpec> specs, int key)
@@ -62,8 +62,8 @@ int read_options(std::string_view command, int argc, char *argv[], std::span<con
             throw UsageError(command, "unknown option '" + what + "'");
         }
         if (c == ':') {
-            const OptionSpec *spec = find_spec(specs, optopt);
-            throw UsageError(command, "option '" + (spec ? describe(*spec) : std::string(argv[optind - 1])) +
+            const OptionSpec *known = find_spec(specs, optopt);
+            throw UsageError(command, "option '" + (known ? describe(*known) : std::string(argv[optind - 1])) +
                                           "' needs a value");
         }
         handle(c, optarg);
