@@ -44,6 +44,9 @@ $cc -std=c99 -pedantic -Wall -Wextra -Werror $extra "$here/init_registry.c" $(pk
     -L"$prefix/$libdir" -Wl,-Bstatic -lzorbel -Wl,-Bdynamic \
     $(pkg-config --static --libs zorbel | sed 's/-lzorbel\b//') -o "$work/init_static"
 # shellcheck disable=SC2086
+$cc -std=c99 -pedantic -Wall -Wextra -Werror $extra "$here/records.c" \
+    $(pkg-config --cflags --libs zorbel) -o "$work/records_shared"
+# shellcheck disable=SC2086
 $cxx -std=c++20 -pedantic -Wall -Wextra -Werror $extra -fsyntax-only $(pkg-config --cflags zorbel) \
     "$here/headers.cpp"
 
@@ -56,6 +59,7 @@ echo "$first" | grep -Eqx 'urn:zo:[0-9a-f]{8}-[0-9a-f]{4}-1[0-9a-f]{3}-[89ab][0-
 # The second run validates the new registry against the installed DTD.
 again=$("$work/init_static" "$root") || fail "static program failed"
 [ "$again" = "$first" ] || fail "URN changed: '$first' then '$again'"
+LD_LIBRARY_PATH="$prefix/$libdir" "$work/records_shared" "$root" >/dev/null || fail "records program failed"
 LD_LIBRARY_PATH="$prefix/$libdir" ldd "$work/init_shared" | grep -q "$prefix/$libdir/libzorbel.so.1" \
   || fail "shared program does not use the installed library"
 echo "install_test: ok ($first)"
