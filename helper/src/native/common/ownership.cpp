@@ -1,6 +1,6 @@
 #include "ownership.h"
 
-#include "xml_ptr.h"
+#include "record_lookup.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -47,16 +47,12 @@ int count_records_by_uid(xmlDocPtr doc, xmlNodePtr root_node, const char *uid)
 {
     using namespace zorbel;
     int count = 0;
-    for (xmlNode *record = root_node ? root_node->children : nullptr; record; record = record->next) {
-        if (!xml::is_element(record, "zorbel"))
-            continue;
-        for (xmlNode *n = record->children; n != nullptr; n = n->next) {
-            if (!xml::is_element(n, "installer_uid"))
-                continue;
-            const xml::CharPtr text = xml::node_text(doc, n);
-            if (text && xml::view(text.get()) == uid)
-                ++count;
-        }
-    }
+    for_each_element(root_node, [&](xmlNode *record, std::string_view name) {
+        if (name != "zorbel")
+            return;
+        for_each_element(record, [&](xmlNode *n, std::string_view field) {
+            count += field == "installer_uid" && text_equals(doc, n, uid);
+        });
+    });
     return count;
 }

@@ -19,16 +19,13 @@ using namespace zorbel;
 // occurs twice the later element wins.  The instance URN is not copied.
 void read_record(xmlDoc *doc, xmlNode *record, zo_t &s)
 {
-    for (xmlNode *n = record->children; n != nullptr; n = n->next) {
-        if (n->type != XML_ELEMENT_NODE)
-            continue;
-        const std::string_view name = xml::view(n->name);
+    for_each_element(record, [&](xmlNode *n, std::string_view name) {
         if (name == uid_element) {
             s.installer_uid = parse_uid_text(xml::node_text(doc, n).get());
         } else if (const RecordField *f = text_field_named(name); f != nullptr && f->role != FieldRole::key) {
             store_field_text(f->in(s), xml::node_text(doc, n).get());
         }
-    }
+    });
 }
 
 struct UrnListDeleter {
@@ -55,31 +52,25 @@ UrnList allocate_urn_list()
 
 int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
 {
-    for (xmlNode *n = curr_node->children; n != nullptr; n = n->next) {
-        if (!xml::is_element(n, "instance_urn"))
-            continue;
-        const xml::CharPtr text = xml::node_text(doc, n);
-        if (text && xml::view(text.get()) == instance_urn)
-            return 1;
-    }
-    return 0;
+    bool found = false;
+    for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
+        found = found || (name == "instance_urn" && text_equals(doc, n, instance_urn));
+    });
+    return found ? 1 : 0;
 }
 
 int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
 {
     const std::span<char> work(instance_urn, 256);
     work[0] = '\0';
-    int matches = 0;
-    for (xmlNode *n = curr_node->children; n != nullptr; n = n->next) {
-        if (xml::is_element(n, "product_urn")) {
-            const xml::CharPtr text = xml::node_text(doc, n);
-            if (text && xml::view(text.get()) == product_urn)
-                matches = 1;
-        } else if (xml::is_element(n, "instance_urn")) {
+    bool matches = false;
+    for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
+        if (name == "product_urn")
+            matches = matches || text_equals(doc, n, product_urn);
+        else if (name == "instance_urn")
             copy_cut(work, xml::view(xml::node_text(doc, n).get()));
-        }
-    }
-    return matches;
+    });
+    return matches ? 1 : 0;
 }
 
 namespace zorbel {

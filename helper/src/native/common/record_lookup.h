@@ -21,17 +21,35 @@ int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd);
 // URN; null when none does.
 xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn);
 
-// Calls `visit` with each record element among the root's children.
+// True when the element has text, and it is exactly `expected`.
+inline bool text_equals(xmlDoc *doc, xmlNode *element, std::string_view expected)
+{
+    const xml::CharPtr text = xml::node_text(doc, element);
+    return text && xml::view(text.get()) == expected;
+}
+
+// Calls visit(element, name) for each element among the node's children,
+// in document order; `visit` may unlink the element it is given.
+template <class Visit>
+void for_each_element(xmlNode *parent, Visit visit)
+{
+    for (xmlNode *n = parent ? parent->children : nullptr; n != nullptr;) {
+        xmlNode *next = n->next;
+        if (n->type == XML_ELEMENT_NODE)
+            visit(n, xml::view(n->name));
+        n = next;
+    }
+}
+
+// Calls visit(record) for each record element among the children of the
+// document's root.
 template <class Visit>
 void for_each_record(xmlDoc *doc, Visit visit)
 {
-    xmlNode *root = xmlDocGetRootElement(doc);
-    for (xmlNode *n = root ? root->children : nullptr; n != nullptr;) {
-        xmlNode *next = n->next;  // `visit` may unlink n
-        if (xml::is_element(n, "zorbel"))
+    for_each_element(xmlDocGetRootElement(doc), [&](xmlNode *n, std::string_view name) {
+        if (name == "zorbel")
             visit(n);
-        n = next;
-    }
+    });
 }
 
 }  // namespace zorbel

@@ -14,13 +14,15 @@ namespace zorbel {
 
 namespace {
 
-// Writes all of `data` at `offset`; `done` counts the bytes written, also
-// when it fails part-way.
-bool pwrite_all(int fd, std::string_view data, off_t offset, size_t &done)
+// Repeats `transfer(done)`, which moves bytes from offset `done` on and
+// returns how many, until `size` bytes are through; `done` counts them,
+// also when it fails part-way.
+template <class Transfer>
+bool transfer_all(size_t size, size_t &done, Transfer transfer)
 {
     done = 0;
-    while (done < data.size()) {
-        const ssize_t n = pwrite(fd, data.data() + done, data.size() - done, offset + static_cast<off_t>(done));
+    while (done < size) {
+        const ssize_t n = transfer(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -30,19 +32,22 @@ bool pwrite_all(int fd, std::string_view data, off_t offset, size_t &done)
     return true;
 }
 
+// Writes `data` at the start of the file.
+bool pwrite_all(int fd, std::string_view data, size_t &done)
+{
+    return transfer_all(data.size(), done, [&](size_t at) {
+        return pwrite(fd, data.data() + at, data.size() - at, static_cast<off_t>(at));
+    });
+}
+
+// The first `size` bytes of the file.
 bool pread_all(int fd, std::string &out, size_t size)
 {
     out.resize(size);
     size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pread(fd, out.data() + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return transfer_all(size, done, [&](size_t at) {
+        return pread(fd, out.data() + at, size - at, static_cast<off_t>(at));
+    });
 }
 
 // The fallback for a registry directory that refuses new files while the
@@ -57,14 +62,14 @@ int rewrite_in_place(int fd, std::string_view content)
 
     size_t written = 0;
     bool truncated = false;
-    if (pwrite_all(fd, content, 0, written)) {
+    if (pwrite_all(fd, content, written)) {
         truncated = content.size() < previous.size();
         if (ftruncate(fd, static_cast<off_t>(content.size())) == 0 && fsync(fd) == 0)
             return ZO_ERR_NO_ERROR;
     }
     const size_t damaged = truncated ? previous.size() : std::min(written, previous.size());
     size_t restored = 0;
-    pwrite_all(fd, std::string_view(previous).substr(0, damaged), 0, restored);
+    pwrite_all(fd, std::string_view(previous).substr(0, damaged), restored);
     if (ftruncate(fd, static_cast<off_t>(previous.size())) == 0)
         fsync(fd);
     return ZO_ERR_XML_SAVE_REG;

@@ -90,18 +90,15 @@ bool append_fields(xmlNode *record, zo_t &s, const std::string &uid)
 // value read back into `s`.  Elements the record lacks are not added.
 void update_record(xmlDoc *doc, xmlNode *record, zo_t &s)
 {
-    for (xmlNode *n = record->children; n != nullptr; n = n->next) {
-        if (n->type != XML_ELEMENT_NODE)
-            continue;
-        const std::string_view name = xml::view(n->name);
+    for_each_element(record, [&](xmlNode *n, std::string_view name) {
         if (name == uid_element) {
             s.installer_uid = static_cast<int>(getuid());
             set_text(n, uid_text(s.installer_uid).c_str());
-            continue;
+            return;
         }
         const RecordField *f = text_field_named(name);
         if (f == nullptr || f->role == FieldRole::key)
-            continue;
+            return;
         const std::span<char> field = f->in(s);
         if (f->role == FieldRole::stamp) {
             get_timestamp(field.data());
@@ -111,7 +108,7 @@ void update_record(xmlDoc *doc, xmlNode *record, zo_t &s)
         } else {
             store_field_text(field, xml::node_text(doc, n).get());
         }
-    }
+    });
 }
 
 }  // namespace
