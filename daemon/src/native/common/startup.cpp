@@ -78,6 +78,16 @@ void print_usage(const char *argv0, std::span<const char *const> lines)
         fputs(line, stderr);
 }
 
+int option_error_status(int errors)
+{
+    return errors > 255 ? 255 : errors;
+}
+
+int number_operand(const char *text)
+{
+    return static_cast<int>(strtol(text, nullptr, 10));
+}
+
 bool set_gid(const char *group_name)
 {
     errno = 0;

@@ -34,6 +34,15 @@ void redirect_stderr(const char *path, LogOpen how);
 // "Usage: <basename of argv0> [options]" followed by the program's lines.
 void print_usage(const char *argv0, std::span<const char *const> lines);
 
+// The exit status for `errors` option errors: their count, kept below 256
+// so that many errors can never read as success.
+int option_error_status(int errors);
+
+// A numeric operand as atoi reads it (base 10, leading blanks and a sign,
+// stops at the first non-digit, 0 without digits), with values beyond the
+// range of int wrapped instead of undefined.
+int number_operand(const char *text);
+
 // Looks the group up and makes it the real, effective and only
 // supplementary group.  Writes "WARNING: no such group exists: %s" or the
 // failing call's system error, and returns false, when it cannot.

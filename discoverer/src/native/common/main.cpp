@@ -41,11 +41,6 @@ struct Settings {
     std::optional<std::string> gid;
 };
 
-// As atoi does it (base 10, leading blanks and a sign, stops at the first
-// non-digit, 0 without digits), with out-of-range values wrapped instead
-// of undefined.
-int port_operand(const char *text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
-
 bool take_option(Settings &s, int letter, const char *operand)
 {
     switch (letter) {
@@ -53,8 +48,8 @@ bool take_option(Settings &s, int letter, const char *operand)
     case 'v': ++brenloch_verbose; break;
     case 'i': s.inetd = 1; break;
     case 'r': return copy_operand(s.registry_location, operand, "malloc(registry_location)");
-    case 'u': s.udp_port = port_operand(operand); break;
-    case 't': s.tcp_port = port_operand(operand); break;
+    case 'u': s.udp_port = number_operand(operand); break;
+    case 't': s.tcp_port = number_operand(operand); break;
     case 'N': break;  // accepted for compatibility, no effect
     case 'U': return copy_operand(s.uid, operand, "malloc(uid)");
     case 'G': return copy_operand(s.gid, operand, "malloc(gid)");
@@ -76,7 +71,7 @@ int main(int argc, char *argv[])
         return 1;
     if (errors > 0) {
         print_usage(argv[0], usage_lines);
-        return std::min(errors, 255);  // 256 errors must not read as success
+        return option_error_status(errors);
     }
 
     if (!s.inetd && s.do_daemon)

@@ -62,7 +62,7 @@ bool apply_option(Settings &s, int letter, const char *operand)
         do_encrypt = 0;
         break;
     case 'r': return copy_operand(s.registry_location, operand, "malloc(registry_location)");
-    case 't': s.tcp_port = atoi(operand); break;
+    case 't': s.tcp_port = number_operand(operand); break;
     case 'U': return copy_operand(s.uid, operand, "malloc(uid)");
     case 'G': return copy_operand(s.gid, operand, "malloc(gid)");
     case 'l': redirect_stderr(operand, LogOpen::append); break;
@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
         return 1;
     if (errors > 0) {
         zorbel::daemon::print_usage(argv[0], usage_lines);
-        return errors;
+        return zorbel::daemon::option_error_status(errors);
     }
 
     if (s.gid && !zorbel::daemon::set_gid(s.gid->c_str()))
