@@ -14,7 +14,7 @@ constexpr int root_key = 'r';
 
 // A record field that a command-line option sets.
 struct FieldOption {
-    OptionSpec spec;
+    OptionSpec option;
     bool required;
     std::span<char> (*field)(zo_t &);
 };
@@ -52,7 +52,7 @@ std::vector<std::string> read_fields(std::string_view command, const GlobalOptio
 {
     std::vector<OptionSpec> specs{root_option};
     for (const auto &f : fields)
-        specs.push_back(f.spec);
+        specs.push_back(f.option);
     std::vector<bool> seen(fields.size());
     req.root = global.root;
     auto operands = read_options(command, argc, argv, specs, [&](int key, const char *value) {
@@ -61,13 +61,13 @@ std::vector<std::string> read_fields(std::string_view command, const GlobalOptio
             return;
         }
         const auto it = std::find_if(fields.begin(), fields.end(),
-                                     [key](const FieldOption &f) { return f.spec.key == key; });
+                                     [key](const FieldOption &f) { return f.option.key == key; });
         seen[static_cast<std::size_t>(it - fields.begin())] = true;
         set_field(it->field(req.record), value);
     });
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (fields[i].required && !seen[i])
-            throw UsageError(command, std::string("missing --") + fields[i].spec.name);
+            throw UsageError(command, std::string("missing --") + fields[i].option.name);
     return operands;
 }
 
