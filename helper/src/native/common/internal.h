@@ -7,6 +7,9 @@
 
 #include <sys/stat.h>
 
+#include <string>
+#include <string_view>
+
 // Parses and validates the registry and refreshes env's URN and version;
 // 1 when valid, else 0.
 int is_reg_valid(zo_env_t *env);
