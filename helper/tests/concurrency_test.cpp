@@ -46,17 +46,19 @@ private:
 std::vector<int> all_at_once(int count, const std::function<int(int)> &body)
 {
     StartGate gate;
-    std::vector<pid_t> pids;
+    std::vector<zorbel::test::Child> children;
     for (int k = 0; k < count; ++k)
-        pids.push_back(start_child([&, k] {
+        children.push_back(zorbel::test::Child::fork_call([&, k] {
             gate.wait();
             return body(k);
         }));
     gate.open_now();
     const auto deadline = after(std::chrono::seconds(120));
     std::vector<int> statuses;
-    for (const pid_t pid : pids)
-        statuses.push_back(wait_child(pid, deadline));
+    for (auto &child : children) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        statuses.push_back(child.wait_status(std::max(left, std::chrono::milliseconds(0))));
+    }
     return statuses;
 }
 
@@ -128,7 +130,7 @@ void expect_lock_held_throughout(Registry &reg, const std::function<int()> &chan
     struct stat old_file {};
     fstat(probe.get(), &old_file);
     StartGate gate;
-    const pid_t writer = start_child([&] {
+    auto writer = zorbel::test::Child::fork_call([&] {
         gate.wait();
         return change();
     });
@@ -149,7 +151,7 @@ void expect_lock_held_throughout(Registry &reg, const std::function<int()> &chan
             break;
         }
     }
-    EXPECT_EQ(wait_child(writer, after(std::chrono::seconds(20))), 0);
+    EXPECT_EQ(writer.wait_status(std::chrono::seconds(20)), 0);
     EXPECT_TRUE(held) << "the lock was never seen held in " << probes << " probes";
     EXPECT_TRUE(replaced_before_release);
 }

@@ -16,7 +16,7 @@ TEST(CrashSafety, KilledWriterLeavesAPrefixOfItsAdds)
     std::uniform_int_distribution<int> delay_us(0, 15000);
     size_t stored = 0;
     for (int kill_no = 0; kill_no < 30; ++kill_no) {
-        const pid_t writer = start_child([&, first = stored] {
+        auto writer = zorbel::test::Child::fork_call([&, first = stored] {
             for (size_t n = first; n < first + 100000; ++n) {
                 zo_t s = full_record("urn:crash:" + std::to_string(n));
                 if (zo_add(&s, &reg.env) != ZO_ERR_NO_ERROR)
@@ -25,8 +25,8 @@ TEST(CrashSafety, KilledWriterLeavesAPrefixOfItsAdds)
             return 0;
         });
         std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
-        kill(writer, SIGKILL);
-        ASSERT_EQ(wait_child(writer, after(std::chrono::seconds(10))), 128 + SIGKILL) << "seed " << seed;
+        kill(writer.pid(), SIGKILL);
+        ASSERT_EQ(writer.wait_status(std::chrono::seconds(10)), 128 + SIGKILL) << "seed " << seed;
 
         auto doc = valid_registry_file(reg.root.registry_file());
         ASSERT_TRUE(doc) << "kill " << kill_no << ", seed " << seed;

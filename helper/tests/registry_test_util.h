@@ -3,6 +3,7 @@
 // users) with bounded waits.
 #pragma once
 
+#include "process.h"
 #include "temp_root.h"
 #include "xml_ptr.h"
 #include "zorbel.h"
@@ -106,39 +107,6 @@ inline std::vector<std::string> instance_urns_of(xmlDoc *doc)
     return urns;
 }
 
-// Forks a child that runs `body` and exits with its result.
-inline pid_t start_child(const std::function<int()> &body)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        int rc = 99;
-        try {
-            rc = body();
-        } catch (...) {
-        }
-        _exit(rc);
-    }
-    return pid;
-}
-
-// The child's exit status, or 128 plus the signal that ended it; a child
-// still running at `deadline` is killed.
-inline int wait_child(pid_t pid, std::chrono::steady_clock::time_point deadline)
-{
-    if (pid < 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 inline std::chrono::steady_clock::time_point after(std::chrono::seconds timeout)
 {
     return std::chrono::steady_clock::now() + timeout;
@@ -147,7 +115,7 @@ inline std::chrono::steady_clock::time_point after(std::chrono::seconds timeout)
 // Runs `body` in a forked child and returns how the child ended.
 inline int in_child(const std::function<int()> &body, std::chrono::seconds timeout = std::chrono::seconds(60))
 {
-    return wait_child(start_child(body), after(timeout));
+    return zorbel::test::Child::fork_call(body).wait_status(timeout);
 }
 
 // For use in a forked child: becomes `uid` (group likewise) for real.

@@ -124,6 +124,18 @@ int Child::wait_exit_code(std::chrono::milliseconds timeout)
     return WEXITSTATUS(*st);
 }
 
+int Child::wait_status(std::chrono::milliseconds timeout)
+{
+    auto st = wait(timeout);
+    if (!st) {
+        kill(pid_, SIGKILL);
+        st = wait(5s);
+    }
+    if (!st)
+        return -1;
+    return WIFEXITED(*st) ? WEXITSTATUS(*st) : 128 + WTERMSIG(*st);
+}
+
 bool Child::running()
 {
     if (pid_ < 0)

@@ -42,6 +42,9 @@ public:
     std::optional<int> wait(std::chrono::milliseconds timeout = 10s);
     // Exit status when the child exits normally within the time-out, else -1.
     int wait_exit_code(std::chrono::milliseconds timeout = 10s);
+    // The exit status, or 128 plus the signal that ended the child; a child
+    // still running after the time-out is killed first.
+    int wait_status(std::chrono::milliseconds timeout = 10s);
     bool running();
     // Sends `sig`, then waits (and SIGKILLs after the time-out).
     void stop(int sig = 15, std::chrono::milliseconds timeout = 5s);
