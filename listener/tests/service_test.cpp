@@ -201,6 +201,26 @@ TEST(Connections, SlowClientsCannotHoldTheResponder)
     EXPECT_TRUE(idle.get());
 }
 
+// A client that sends its headers and ends its side at once still has
+// them read (and echoed at -v -v) after its response.
+TEST(Connections, HeadersOfAClientThatFinishedSendingAreDrained)
+{
+    Responder r({"-v", "-v"});
+    const int fd = connect_tcp(r.port);
+    ASSERT_GE(fd, 0);
+    const std::string request = "GET /zov1/agent/version/ HTTP/1.0\r\nHost: x\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    shutdown(fd, SHUT_WR);
+    std::string got;
+    EXPECT_TRUE(time_to_eof(fd, got, 3s).has_value());
+    close(fd);
+    EXPECT_EQ(got, version_response);
+    EXPECT_TRUE(eventually([&] {
+        return r.stderr_text().find("</zo1:response>\\x0a\nsock_gets: Host: x\\x0d\nsock_gets: \\x0d\n") !=
+               std::string::npos;
+    })) << r.stderr_text();
+}
+
 TEST(Inetd, ServesTheConnectionOnDescriptorZero)
 {
     TempRoot root;

@@ -49,6 +49,30 @@ void limit_to_subnet(int fd)
         perror("setsockopt (IP_TTL)");
 }
 
+// The drain of read_and_discard_data.  `own_write_shut`: this side has
+// shut down its sending direction, so a client that merely finished
+// sending makes poll report a hang-up as well; its leftover lines are
+// still read (up to the end of the stream), and only a reset stops at once.
+void drain(int sockfd, bool own_write_shut)
+{
+    const auto deadline = Clock::now() + drain_limit;
+    char line[drain_line_len];
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return;
+        pollfd p{sockfd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, drain_poll_ms)));
+        if (ready <= 0 || !(p.revents & POLLIN))
+            return;
+        const bool hung_up = own_write_shut ? (p.revents & POLLERR) != 0 : (p.revents & POLLHUP) != 0;
+        if (hung_up)
+            return;
+        if (zorbel::tavish::sock_gets_until(sockfd, line, sizeof line, deadline) == nullptr)
+            return;
+    }
+}
+
 // Reads the request line (a client gets 5 seconds to send it), answers it,
 // then closes gracefully: the sending side is shut down first so the client
 // sees the end of the response at once, then its leftovers are drained.
@@ -58,8 +82,7 @@ void serve_connection(int fd, zo_env_t *zo_env)
     if (zorbel::tavish::sock_gets_until(fd, request_line, sizeof request_line, deadline) == nullptr)
         request_line[0] = '\0';
     handle_request(fd, zo_env, request_line);
-    shutdown(fd, SHUT_WR);
-    read_and_discard_data(fd);
+    drain(fd, shutdown(fd, SHUT_WR) == 0);
 }
 
 // One line per connection, each under this program's ident.
@@ -127,19 +150,7 @@ char *sock_ntop(const struct sockaddr *sa, socklen_t /*salen*/)
 
 void read_and_discard_data(int sockfd)
 {
-    const auto deadline = Clock::now() + drain_limit;
-    char line[drain_line_len];
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return;
-        pollfd p{sockfd, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, drain_poll_ms)));
-        if (ready <= 0 || (p.revents & POLLHUP) || !(p.revents & POLLIN))
-            return;
-        if (zorbel::tavish::sock_gets_until(sockfd, line, sizeof line, deadline) == nullptr)
-            return;
-    }
+    drain(sockfd, false);
 }
 
 void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopback_only, int port, zo_env_t *zo_env)
