@@ -236,6 +236,24 @@ TEST(RegistryDoc, HoldsTheRootAttributesAndTheRecordsOnly)
                         "</registry>\n");
 }
 
+TEST(RegistryDoc, EntityReferencesOutliveTheParsedRegistry)
+{
+    TempRoot root;
+    write_file(root.registry_file(), "<!DOCTYPE registry SYSTEM \"" + root.dtd_file() +
+                                         "\" [<!ENTITY x \"X\">]><registry urn=\"u\" version=\"1\">" +
+                                         raw_record("<instance_urn>urn:&x;</instance_urn>") + "</registry>");
+    zo_env_t env{};
+    ASSERT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR);
+    xmlDocPtr doc = nullptr;
+    ASSERT_EQ(zo_get_registry_doc(&doc, &env), ZO_ERR_NO_ERROR);
+    xmlNode *field = xmlDocGetRootElement(doc)->children->children;
+    ASSERT_EQ(field->last->type, XML_ENTITY_REF_NODE);
+    EXPECT_EQ(field->last->children, nullptr);  // the declaration went with the parse
+    EXPECT_EQ(field->last->content, nullptr);
+    EXPECT_EQ(zorbel::xml::view(zorbel::xml::node_text(doc, field).get()), "urn:");
+    xmlFreeDoc(doc);
+}
+
 TEST(RegistryDoc, EmptyRegistryAndErrors)
 {
     Registry reg;

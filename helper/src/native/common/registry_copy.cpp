@@ -12,6 +12,24 @@ namespace {
 
 using namespace zorbel;
 
+// An entity reference parsed from the registry points at its declaration
+// in that file's document type (as children) and at the declaration's
+// text (as content); both are freed with the parsed document.  The copy
+// has no document type, so its references are left without a
+// declaration, as a deep copy into it would leave them.
+void detach_entity_references(xmlNode *node)
+{
+    for (; node != nullptr; node = node->next) {
+        if (node->type == XML_ENTITY_REF_NODE) {
+            node->children = nullptr;
+            node->last = nullptr;
+            node->content = nullptr;
+        } else if (node->type == XML_ELEMENT_NODE) {
+            detach_entity_references(node->children);
+        }
+    }
+}
+
 // A new document with a root "registry" carrying the registry's URN and
 // version and, in document order, the record elements of the registry
 // (read and validated once): no document type declaration and none of the
@@ -40,6 +58,7 @@ int copy_registry(zo_env_t *env, xml::DocPtr &copy)
 
     for_each_record(parsed.get(), [new_root](xmlNode *record) {
         xmlUnlinkNode(record);
+        detach_entity_references(record->children);
         xmlAddChild(new_root, record);
     });
     copy = std::move(doc);
