@@ -120,6 +120,32 @@ TEST(Initialize, RootIsTakenAsText)
               std::string::npos);
 }
 
+// A relative root names its DTD relative to the working directory, like the
+// registry path; the registry it creates must validate on the next use, and
+// a hand-written registry naming its DTD beside itself must too.
+TEST(Initialize, RelativeRootStaysReadable)
+{
+    const TempRoot r;
+    const fs::path old_cwd = fs::current_path();
+    fs::current_path(fs::path(r.root()).parent_path());
+    const std::string rel = fs::path(r.root()).filename().string();
+    Env first, second;
+    const int created = first.init(rel);
+    const int reread = second.init(rel);
+    const std::string text = read_file(r.registry_file());
+    write_file(r.registry_file(), new_registry_text("zorbel.dtd", "urn:zo:beside"));
+    Env third;
+    const int beside = third.init(rel);
+    fs::current_path(old_cwd);
+
+    EXPECT_EQ(created, ZO_ERR_NO_ERROR);
+    EXPECT_NE(text.find("SYSTEM \"" + rel + "/var/sadm/zorbel/registry/zorbel.dtd\""), std::string::npos);
+    EXPECT_EQ(reread, ZO_ERR_NO_ERROR);
+    EXPECT_STREQ(second.env.registry_urn, first.env.registry_urn);
+    EXPECT_EQ(beside, ZO_ERR_NO_ERROR);
+    EXPECT_STREQ(third.env.registry_urn, "urn:zo:beside");
+}
+
 TEST(Initialize, MissingRegistryDirectoryCreatesNothing)
 {
     const TempRoot r(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});

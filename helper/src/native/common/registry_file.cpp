@@ -4,6 +4,8 @@
 #include "strl.h"
 #include "unique_fd.h"
 
+#include <libxml/uri.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace zorbel {
@@ -87,6 +90,28 @@ void sync_directory(const char *dir)
         fsync(d.get());
 }
 
+// A new registry below a relative root names its DTD by a path relative to
+// the working directory, as the registry path itself is.  The XML library
+// resolves a relative identifier against the document's own location, which
+// would look for the DTD in the wrong place; when nothing is there, the
+// identifier is taken relative to the working directory instead, so such a
+// registry stays readable.
+void load_cwd_relative_dtd(xmlDoc *doc)
+{
+    const xmlDtd *subset = doc->intSubset;
+    if (subset == nullptr || subset->SystemID == nullptr || doc->extSubset != nullptr)
+        return;
+    const char *system_id = reinterpret_cast<const char *>(subset->SystemID);
+    if (system_id[0] == '/' || strchr(system_id, ':') != nullptr)
+        return;
+    const xml::CharPtr beside_doc(xmlBuildURI(subset->SystemID, doc->URL));
+    if (beside_doc != nullptr && access(reinterpret_cast<const char *>(beside_doc.get()), F_OK) == 0)
+        return;
+    if (access(system_id, R_OK) != 0)
+        return;
+    doc->extSubset = xmlParseDTD(subset->ExternalID, subset->SystemID);
+}
+
 }  // namespace
 
 int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
@@ -101,6 +126,7 @@ int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
     ctxt->error = validity_message;
     ctxt->warning = validity_message;
     ctxt->userData = stderr;
+    load_cwd_relative_dtd(parsed.get());
     if (xmlValidateDocument(ctxt.get(), parsed.get()) != 1)
         return ZO_ERR_XML_INVALID_REG;
     xmlNode *root = xmlDocGetRootElement(parsed.get());
