@@ -115,6 +115,29 @@ TEST(SockPrintf, FailedSendIsReported)
     EXPECT_EQ(sock_printf(p.ours.get(), 0, "x"), -1);
 }
 
+// Within a batch too, every piece that cannot be sent reports "send".
+TEST(SockPrintf, EveryPieceAfterAFailedBatchSendIsReported)
+{
+    signal(SIGPIPE, SIG_IGN);
+    Pair p;
+    p.theirs.reset();
+    tavish_verbose = 1;
+    int failures = 0;
+    testing::internal::CaptureStderr();
+    {
+        zorbel::tavish::ResponseBatch batch(p.ours.get());
+        for (int i = 0; i < 10000; ++i)  // enough for a flush before the end
+            failures += sock_printf(p.ours.get(), 1, "line %d\n", i) == -1;
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    tavish_verbose = 0;
+    int messages = 0;
+    for (size_t at = 0; (at = err.find("send: ", at)) != std::string::npos; ++at)
+        ++messages;
+    EXPECT_GT(failures, 1);
+    EXPECT_EQ(messages, failures);
+}
+
 TEST(EncodeChars, EscapesMarkupAndPassesKnownEntities)
 {
     EXPECT_EQ(encoded("a<b>&c"), "a&lt;b&gt;&amp;c");

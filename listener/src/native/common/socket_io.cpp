@@ -157,11 +157,17 @@ ResponseBatch::Collected ResponseBatch::collect(int sockfd, std::string_view pie
         batch = batch->outer_;
     if (batch == nullptr)
         return Collected::no_batch;
-    if (!batch->failed_) {
-        batch->pending_.append(piece);
-        if (batch->pending_.size() >= batch_flush_size)
-            batch->flush();
+    if (batch->failed_) {
+        // Each piece after a failed send fails in turn, and says so.
+        if (tavish_verbose >= 1) {
+            errno = batch->error_;
+            perror("send");
+        }
+        return Collected::failed;
     }
+    batch->pending_.append(piece);
+    if (batch->pending_.size() >= batch_flush_size)
+        batch->flush();
     return batch->failed_ ? Collected::failed : Collected::taken;
 }
 
@@ -173,6 +179,7 @@ void ResponseBatch::flush()
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
+            error_ = errno;
             if (tavish_verbose >= 1)
                 perror("send");
             failed_ = true;

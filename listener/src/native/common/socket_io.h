@@ -58,6 +58,7 @@ private:
 
     int fd_;
     bool failed_ = false;
+    int error_ = 0;  // errno of the failed send
     std::string pending_;
     ResponseBatch *outer_;
 };
