@@ -32,42 +32,27 @@ int remaining_ms(Clock::time_point deadline)
 }
 
 // Reads one byte.  1: a byte, 0: end of stream, -1: error (errno set),
-// -2: the deadline passed first.
-int read_byte(int fd, char *c, const std::optional<Clock::time_point> &deadline, bool &plain_read)
+// -2: the deadline passed first.  With a deadline the descriptor is polled
+// before each read, which serves sockets and other descriptors alike.
+int read_byte(int fd, char *c, const std::optional<Clock::time_point> &deadline)
 {
     for (;;) {
-        ssize_t r;
-        if (!deadline) {
-            r = read(fd, c, 1);
-        } else if (!plain_read) {
-            r = recv(fd, c, 1, MSG_DONTWAIT);
-            if (r < 0 && errno == ENOTSOCK) {
-                plain_read = true;
-                continue;
+        if (deadline) {
+            pollfd p{fd, POLLIN, 0};
+            const int ready = poll(&p, 1, remaining_ms(*deadline));
+            if (ready == 0)
+                return -2;
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
             }
-        } else {
-            errno = EAGAIN;
-            r = -1;
         }
+        const ssize_t r = read(fd, c, 1);
         if (r >= 0)
             return static_cast<int>(r);
-        if (errno == EINTR)
-            continue;
-        if (!deadline || (errno != EAGAIN && errno != EWOULDBLOCK))
+        if (errno != EINTR)
             return -1;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, remaining_ms(*deadline));
-        if (ready == 0)
-            return -2;
-        if (ready < 0 && errno != EINTR)
-            return -1;
-        if (ready > 0 && plain_read) {
-            r = read(fd, c, 1);
-            if (r >= 0)
-                return static_cast<int>(r);
-            if (errno != EINTR)
-                return -1;
-        }
     }
 }
 
@@ -78,9 +63,8 @@ char *read_line(int sockfd, char *s, int n, const std::optional<Clock::time_poin
         *timed_out = false;
     if (n < 1)
         return nullptr;
-    bool plain_read = false;
     for (int i = 0; i < n; ++i) {
-        const int r = read_byte(sockfd, &s[i], deadline, plain_read);
+        const int r = read_byte(sockfd, &s[i], deadline);
         if (r == -2) {
             s[i] = '\0';
             if (timed_out)
