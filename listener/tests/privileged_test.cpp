@@ -60,11 +60,19 @@ std::string proc_status_line(pid_t pid, const std::string &key)
 TEST(Privileged, UserAndGroupAreDroppedForRealOrNotAtAll)
 {
     REQUIRE_ROOT();
-    Responder r({"-U", "nobody", "-G", "nogroup"});
-    ASSERT_TRUE(r.child.running()) << r.stderr_text();
-    EXPECT_EQ(proc_status_line(r.child.pid(), "Uid"), "Uid:\t65534\t65534\t65534\t65534");
-    EXPECT_EQ(proc_status_line(r.child.pid(), "Gid"), "Gid:\t65534\t65534\t65534\t65534");
-    EXPECT_EQ(proc_status_line(r.child.pid(), "Groups"), "Groups:\t65534 ");
+    // -G gives the one group; -U alone the user's primary group and none besides.
+    const struct {
+        std::vector<std::string> options;
+        std::string groups;
+    } drops[] = {{{"-U", "nobody", "-G", "nogroup"}, "Groups:\t65534 "}, {{"-U", "nobody"}, "Groups:\t "}};
+    for (const auto &d : drops) {
+        Responder r(d.options);
+        ASSERT_TRUE(r.child.running()) << r.stderr_text();
+        EXPECT_EQ(proc_status_line(r.child.pid(), "Uid"), "Uid:\t65534\t65534\t65534\t65534");
+        EXPECT_EQ(proc_status_line(r.child.pid(), "Gid"), "Gid:\t65534\t65534\t65534\t65534");
+        EXPECT_EQ(proc_status_line(r.child.pid(), "Groups"), d.groups);
+    }
+    Responder r;
 
     const auto no_user = run_tavish(r.root, r.argv({"-U", "no-such-user"}));
     EXPECT_EQ(no_user.status, 1);

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,11 +66,27 @@ TEST(Options, ErrorsCountAndPrintTheUsage)
 
 TEST(Options, AcceptedOptionsStartTheService)
 {
-    Responder missing_dir({"-l", "/nonexistent/dir/log"});
-    EXPECT_EQ(missing_dir.get("GET /zov1/agent/version/ HTTP/1.0"), version_response);
-    EXPECT_EQ(missing_dir.stderr_text(), "Unable to open log file: /nonexistent/dir/log\n");
-
+    // Refused logs: the responder runs on with its standard error, and a
+    // file a symbolic link names is never written.
     TempRoot logs(bare_root());
+    const std::string target = logs.root() + "/target";
+    write_file(target, "kept\n");
+    ASSERT_EQ(symlink(target.c_str(), (logs.root() + "/link").c_str()), 0);
+    ASSERT_EQ(mkfifo((logs.root() + "/fifo").c_str(), 0600), 0);
+    for (const std::string &refused : std::vector<std::string>{"/nonexistent/dir/log", logs.root() + "/link", logs.root() + "/fifo", logs.root()}) {
+        Responder r({"-l", refused});
+        EXPECT_EQ(r.get("GET /zov1/agent/version/ HTTP/1.0"), version_response) << refused;
+        EXPECT_EQ(r.stderr_text(), "Unable to open log file: " + refused + "\n");
+    }
+    EXPECT_EQ(read_file(target), "kept\n");
+
+    const mode_t mask = umask(0);
+    umask(mask);
+    Responder fresh({"-l", logs.root() + "/fresh.log"});
+    struct stat st{};
+    ASSERT_EQ(stat((logs.root() + "/fresh.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+
     const std::string log = logs.root() + "/tavish.log";
     write_file(log, "earlier\n");
     // -L takes no operand; -u, -D and -N are accepted and ignored; -p only warns.

@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "group_switch.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <libgen.h>
@@ -51,10 +53,7 @@ bool copy_operand(std::optional<std::string> &into, const char *operand, const c
 
 void redirect_stderr(const char *path, LogOpen how)
 {
-    int flags = O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC;
-    if (how == LogOpen::exclusive)
-        flags |= O_EXCL;
-    const int fd = open(path, flags, 0666);
+    const int fd = open_log_file(path, how);
     if (fd < 0) {
         fprintf(stderr, "Unable to open log file: %s\n", path);
         return;
@@ -97,20 +96,7 @@ bool set_gid(const char *group_name)
         return false;
     }
     const gid_t gid = gr->gr_gid;
-    if (setgroups(1, &gid) != 0) {
-        perror("setgroups");
-        return false;
-    }
-    if (setgid(gid) != 0) {
-        perror("setgid");
-        return false;
-    }
-    if (getgid() != gid || getegid() != gid) {
-        errno = EPERM;
-        perror("setgid");
-        return false;
-    }
-    return true;
+    return switch_group(gid, std::span(&gid, 1));
 }
 
 bool set_uid(const char *user_name)

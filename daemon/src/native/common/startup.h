@@ -3,6 +3,8 @@
 // change of group and user, and detaching from the calling shell.
 #pragma once
 
+#include "log_file.h"
+
 #include <functional>
 #include <optional>
 #include <span>
@@ -24,10 +26,7 @@ int parse_options(int argc, char *argv[], const char *letters,
 // with `what` as prefix ("malloc(uid)") and returns false.
 bool copy_operand(std::optional<std::string> &into, const char *operand, const char *what);
 
-enum class LogOpen { append, exclusive };
-
-// -l: opens `path` (mode 0666 less the umask; appended to, or created
-// exclusively) and makes it standard error.  On failure writes
+// -l: opens `path` with open_log_file() and makes it standard error.  On failure writes
 // "Unable to open log file: %s" and leaves standard error as it was.
 void redirect_stderr(const char *path, LogOpen how);
 

@@ -1,6 +1,7 @@
 // brenloch, the discovery responder: answers UDP probes with the registry
 // URN and the TCP port at which the network responder serves the records.
 #include "discovery.h"
+#include "group_switch.h"
 #include "startup.h"
 #include "zorbel.h"
 
@@ -76,7 +77,7 @@ int main(int argc, char *argv[])
 
     if (!s.inetd && s.do_daemon)
         make_daemon_process();
-    if (s.gid && !set_gid(s.gid->c_str()))
+    if (s.gid ? !set_gid(s.gid->c_str()) : s.uid && !set_primary_group(s.uid->c_str()))
         return 1;
     if (s.uid && !set_uid(s.uid->c_str()))
         return 1;

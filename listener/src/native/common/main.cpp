@@ -1,6 +1,7 @@
 // tavish, the network responder: start-up, then the service loop.
 #include "globals.h"
 #include "service_loop.h"
+#include "group_switch.h"
 #include "startup.h"
 #include "strl.h"
 #include "sysinfo.h"
@@ -85,7 +86,7 @@ int main(int argc, char *argv[])
         return zorbel::daemon::option_error_status(errors);
     }
 
-    if (s.gid && !zorbel::daemon::set_gid(s.gid->c_str()))
+    if (s.gid ? !zorbel::daemon::set_gid(s.gid->c_str()) : s.uid && !zorbel::daemon::set_primary_group(s.uid->c_str()))
         return 1;
     if (s.uid && !zorbel::daemon::set_uid(s.uid->c_str()))
         return 1;
