@@ -1,5 +1,6 @@
 // Writers in several processes at once: no change is lost, no URN is added
 // twice, and the lock stays held for the whole of each change.
+#include "registry_lock.h"
 #include "registry_test_util.h"
 #include "unique_fd.h"
 
@@ -173,6 +174,52 @@ TEST(Concurrency, LockIsHeldFromLookupToReplacement)
         return zo_update(&s, &reg.env);
     });
     expect_lock_held_throughout(reg, [&] { return zo_delete("urn:mine:2", &reg.env); });
+}
+
+// A user who may only read the registry holds a read lock on it: writers,
+// root included, give up after their bounded wait and change nothing.
+TEST(Concurrency, ReadLockOfAnotherUserBoundsTheWait)
+{
+    Registry reg(record_xml("urn:a", "urn:p", my_uid()));
+    open_to_all_users(reg.root);
+    chmod(reg.root.registry_file().c_str(), 0644);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    auto holder = zorbel::test::Child::fork_call([&] {
+        if (geteuid() == 0 && !become_user(other_uid))
+            return 90;
+        const zorbel::UniqueFd fd(open(reg.root.registry_file().c_str(), O_RDONLY));
+        struct flock fl {};
+        fl.l_type = F_RDLCK;
+        fl.l_whence = SEEK_SET;
+        if (!fd || fcntl(fd.get(), F_SETLK, &fl) != 0)
+            return 91;
+        (void)!write(ready[1], "r", 1);
+        pause();
+        return 0;
+    });
+    close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    const std::string before = reg.content();
+    const auto writers = [&] {
+        zorbel::set_lock_wait_for_tests(std::chrono::milliseconds(300));
+        zo_t s = full_record("urn:new");
+        if (zo_add(&s, &reg.env) != ZO_ERR_LOCKF_ERR)
+            return 1;
+        zo_t u{};
+        ZT_SET(u, instance_urn, "urn:a");
+        ZT_SET(u, product_parent_urn, "p");
+        if (zo_update(&u, &reg.env) != ZO_ERR_LOCKF_ERR)
+            return 2;
+        return zo_delete("urn:a", &reg.env) == ZO_ERR_LOCKF_ERR ? 0 : 3;
+    };
+    EXPECT_EQ(in_child(writers, std::chrono::seconds(20)), 0);
+    EXPECT_EQ(reg.content(), before);
+    holder.stop(SIGKILL);
+    zo_t s = full_record("urn:after");
+    EXPECT_EQ(zo_add(&s, &reg.env), ZO_ERR_NO_ERROR);
 }
 
 }  // namespace

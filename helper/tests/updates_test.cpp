@@ -402,9 +402,7 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
                       return 90;
                   if (!become_user(account))
                       return 91;
-                  zo_t other_owner{};
-                  other_owner.installer_uid = 1;
-                  if (is_authorized(&other_owner) != 1)
+                  if (is_authorized("1") != 1)
                       return 1;
                   zo_t s{};
                   ZT_SET(s, instance_urn, "urn:root-owned");
@@ -412,32 +410,107 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
                   if (zo_update(&s, &reg.env) != ZO_ERR_NO_ERROR)
                       return 2;
                   write_file(passwd, without_account);  // the account is gone from now on
-                  if (is_authorized(&other_owner) != 0)
+                  if (is_authorized("1") != 0)
                       return 3;
-                  other_owner.installer_uid = static_cast<int>(account);
-                  return is_authorized(&other_owner) == 1 ? 0 : 4;
+                  return is_authorized(std::to_string(account)) == 1 ? 0 : 4;
               }),
               0);
 }
 
-TEST(Ownership, IsAuthorizedForRootAndOwner)
+TEST(Ownership, IsAuthorizedComparesTheOwnerText)
 {
-    zo_t s{};
-    s.installer_uid = my_uid();
-    EXPECT_EQ(is_authorized(&s), 1);
+    EXPECT_EQ(is_authorized(std::to_string(getuid())), 1);
     if (geteuid() != 0)
         return;
-    s.installer_uid = -1;
-    EXPECT_EQ(is_authorized(&s), 1);  // root may change anything
+    EXPECT_EQ(is_authorized(""), 1);  // root may change anything
     EXPECT_EQ(as_unprivileged([] {
-                  zo_t r{};
-                  r.installer_uid = -1;  // an empty installer_uid belongs to nobody
-                  if (is_authorized(&r) != 0)
-                      return 1;
-                  r.installer_uid = static_cast<int>(other_uid);
-                  return is_authorized(&r) == 1 ? 0 : 2;
+                  const std::string me = std::to_string(getuid());
+                  // An empty installer_uid belongs to nobody; only the exact text is the owner.
+                  for (const std::string &other : std::vector<std::string>{"", "0" + me, "+" + me, " " + me, me + "0", "-1"}) {
+                      if (is_authorized(other) != 0)
+                          return 1;
+                  }
+                  return is_authorized(me) == 1 ? 0 : 2;
               }),
               0);
+}
+
+// Users whose ids take nine digits or more, or do not fit an int: each id
+// is stored in full, its owner keeps its records and nobody else gets them.
+TEST(Ownership, EveryUidIsStoredAndComparedInFull)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as other users";
+    struct Case {
+        uid_t owner;
+        uid_t intruder;      // shares a prefix or a cut text with the owner
+        bool written_before; // the record comes from an older registry
+        int read_back;       // the record's installer_uid as zo_get reads it
+    };
+    const Case cases[] = {
+        {1234567890, 123456789, false, 1234567890},
+        {123456789, 1234567890, false, 123456789},
+        {123456789, 1234567891, true, 123456789},
+        {4000000000u, 123456789, false, -1},
+        {2147483648u, 2147483647, false, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("owner " + std::to_string(c.owner));
+        Registry reg(c.written_before ? record_xml("urn:u", "urn:p", static_cast<int>(c.owner)) : "");
+        open_to_all_users(reg.root);
+        const auto as = [&](uid_t uid, const std::function<int()> &body) {
+            return in_child([&] { return become_user(uid) ? body() : 90; });
+        };
+        if (!c.written_before) {
+            ASSERT_EQ(as(c.owner, [&] {
+                          zo_t s = full_record("urn:u");
+                          return zo_add(&s, &reg.env) == ZO_ERR_NO_ERROR && s.installer_uid == c.read_back ? 0 : 1;
+                      }),
+                      0);
+        }
+        EXPECT_NE(reg.content().find("<installer_uid>" + std::to_string(c.owner) + "</installer_uid>"),
+                  std::string::npos);
+        const std::string before = reg.content();
+        EXPECT_EQ(as(c.intruder, [&] {
+                      zo_t s{};
+                      ZT_SET(s, instance_urn, "urn:u");
+                      ZT_SET(s, product_parent_urn, "intruder");
+                      if (zo_update(&s, &reg.env) != ZO_ERR_NOT_AUTH)
+                          return 1;
+                      return zo_delete("urn:u", &reg.env) == ZO_ERR_NOT_AUTH ? 0 : 2;
+                  }),
+                  0);
+        EXPECT_EQ(reg.content(), before);
+        EXPECT_EQ(as(c.owner, [&] {
+                      zo_t s{};
+                      ZT_SET(s, instance_urn, "urn:u");
+                      if (zo_get(&s, &reg.env) != ZO_ERR_NO_ERROR || s.installer_uid != c.read_back)
+                          return 1;
+                      ZT_SET(s, product_parent_urn, "owner");
+                      if (zo_update(&s, &reg.env) != ZO_ERR_NO_ERROR || s.installer_uid != c.read_back)
+                          return 2;
+                      return zo_delete("urn:u", &reg.env) == ZO_ERR_NO_ERROR ? 0 : 3;
+                  }),
+                  0);
+    }
+}
+
+// Two users whose ids share their first nine digits have a quota each.
+TEST(Ownership, QuotaIsPerFullUid)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as other users";
+    Registry reg(many_records(500, "urn:q:", "urn:p", 1000000001));
+    open_to_all_users(reg.root);
+    for (const auto &[uid, expected] : {std::pair{1000000002u, ZO_ERR_NO_ERROR},
+                                       std::pair{1000000001u, ZO_ERR_MAX_REC_PER_USER_EXCEEDED}}) {
+        EXPECT_EQ(in_child([&, uid = uid, expected = expected] {
+                      zo_t s = full_record();
+                      return become_user(uid) ? (zo_add(&s, &reg.env) == expected ? 0 : 1) : 90;
+                  }),
+                  0)
+            << uid;
+    }
 }
 
 TEST(Locking, UnwritableRegistryIsReportedAfterEveryOtherCheck)

@@ -1,5 +1,6 @@
 #include "ownership.h"
 
+#include "record_fields.h"
 #include "record_lookup.h"
 
 #include <pwd.h>
@@ -32,7 +33,7 @@ bool zorbel_account_uid(uid_t &uid)
 
 }  // namespace
 
-int is_authorized(const zo_t *s)
+int is_authorized(const std::string &owner)
 {
     const uid_t caller = getuid();
     if (caller == 0)
@@ -40,7 +41,18 @@ int is_authorized(const zo_t *s)
     uid_t account = 0;
     if (zorbel_account_uid(account) && account == caller)
         return 1;
-    return s != nullptr && s->installer_uid >= 0 && static_cast<uid_t>(s->installer_uid) == caller ? 1 : 0;
+    return owner == zorbel::uid_text(caller) ? 1 : 0;
+}
+
+std::string record_owner(xmlDocPtr doc, xmlNodePtr record)
+{
+    using namespace zorbel;
+    std::string owner;
+    for_each_element(record, [&](xmlNode *n, std::string_view name) {
+        if (name == uid_element)
+            owner = xml::view(xml::node_text(doc, n).get());
+    });
+    return owner;
 }
 
 int count_records_by_uid(xmlDocPtr doc, xmlNodePtr root_node, const char *uid)
@@ -51,7 +63,7 @@ int count_records_by_uid(xmlDocPtr doc, xmlNodePtr root_node, const char *uid)
         if (name != "zorbel")
             return;
         for_each_element(record, [&](xmlNode *n, std::string_view field) {
-            count += field == "installer_uid" && text_equals(doc, n, uid);
+            count += field == uid_element && text_equals(doc, n, uid);
         });
     });
     return count;

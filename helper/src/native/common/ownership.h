@@ -5,10 +5,17 @@
 
 #include <libxml/tree.h>
 
-// 1 when the calling process may change the record `s` as read from the
-// registry: its real user id is 0, is that of the account "zorbel"
-// (looked up on every call), or is the record's installer_uid.  Else 0.
-int is_authorized(const zo_t *s);
+#include <string>
+
+// 1 when the calling process may change a record whose owner is stored as
+// `owner` (the text of its installer_uid element): its real user id is 0,
+// is that of the account "zorbel" (looked up on every call), or written as
+// the writers write it is exactly `owner`.  Else 0.
+int is_authorized(const std::string &owner);
+
+// The text of the record's last installer_uid element (the one a lookup
+// reads); empty when it has none or none with text.
+std::string record_owner(xmlDocPtr doc, xmlNodePtr record);
 
 // The number of "installer_uid" elements, in the records among the root's
 // children, whose text is exactly `uid`.

@@ -32,15 +32,18 @@ int parse_uid_text(const xmlChar *text)
     if (text == nullptr)
         return -1;
     errno = 0;
-    const long value = strtol(reinterpret_cast<const char *>(text), nullptr, 10);
-    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+    const long long value = strtoll(reinterpret_cast<const char *>(text), nullptr, 10);
+    return errno == ERANGE || value < INT_MIN || value > INT_MAX ? -1 : static_cast<int>(value);
 }
 
-std::string uid_text(int uid)
+std::string uid_text(uid_t uid)
 {
-    char text[10];
-    snprintf(text, sizeof text, "%d", uid);
-    return text;
+    return std::to_string(uid);
+}
+
+int uid_as_int(uid_t uid)
+{
+    return uid > static_cast<uid_t>(INT_MAX) ? -1 : static_cast<int>(uid);
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include "xml_ptr.h"
 #include "zorbel.h"
 
+#include <sys/types.h>
+
 #include <array>
 #include <span>
 #include <string>
@@ -60,12 +62,16 @@ const RecordField *text_field_named(std::string_view name);
 void store_field_text(std::span<char> field, const xmlChar *text);
 
 // The installer_uid element's text as a number: leading white space and a
-// sign allowed, digits up to the first other character, no digits 0, out
-// of range clamped to int; an element without text gives -1.
+// sign allowed, digits up to the first other character, no digits 0; an
+// element without text, or a number an int cannot hold, gives -1.
 int parse_uid_text(const xmlChar *text);
 
-// A user id as the writers store it: "%d", cut to its first 9 characters.
-std::string uid_text(int uid);
+// A user id as the writers store it: the full unsigned decimal.  Ownership
+// and the quota compare this text, so every uid has its own.
+std::string uid_text(uid_t uid);
+
+// A user id as the record's int holds it: -1 when an int cannot hold it.
+int uid_as_int(uid_t uid);
 
 // True when `text` is UTF-8 made only of characters an XML document may
 // hold, so that a file with it as element content parses again.

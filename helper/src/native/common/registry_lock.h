@@ -4,6 +4,8 @@
 #include "unique_fd.h"
 #include "zorbel.h"
 
+#include <chrono>
+
 namespace zorbel {
 
 // An exclusive lock on the whole registry file, held from construction to
@@ -13,7 +15,8 @@ namespace zorbel {
 // waits for other writers; once the lock is granted it makes sure the
 // descriptor still names the file at the registry path (a writer before
 // it may have renamed a new registry into place) and locks that one
-// instead if not.  While the lock is held, read the registry only through
+// instead if not.  It waits for the lock about ten seconds at most, then
+// gives up with ZO_ERR_LOCKF_ERR.  While the lock is held, read the registry only through
 // fd().
 class RegistryLock {
 public:
@@ -34,5 +37,9 @@ private:
     UniqueFd fd_;
     int status_ = ZO_ERR_FILE_ERR;
 };
+
+// Changes how long writers of this process wait for the lock; only tests
+// shorten it.
+void set_lock_wait_for_tests(std::chrono::milliseconds wait);
 
 }  // namespace zorbel

@@ -57,9 +57,9 @@ int check_new_record(zo_t &s)
     return ZO_ERR_NO_ERROR;
 }
 
-// The registry read through the lock for a change: the document the lookup
+// The registry read through the lock for an add: the document the lookup
 // validated when there is one, otherwise a plain parse.
-int registry_for_change(const zo_env_t *env, const RegistryLock &lock, xml::DocPtr &doc)
+int registry_for_add(const zo_env_t *env, const RegistryLock &lock, xml::DocPtr &doc)
 {
     return doc ? ZO_ERR_NO_ERROR : parse_registry(env, doc, lock.fd());
 }
@@ -92,8 +92,8 @@ void update_record(xmlDoc *doc, xmlNode *record, zo_t &s)
 {
     for_each_element(record, [&](xmlNode *n, std::string_view name) {
         if (name == uid_element) {
-            s.installer_uid = static_cast<int>(getuid());
-            set_text(n, uid_text(s.installer_uid).c_str());
+            s.installer_uid = uid_as_int(getuid());
+            set_text(n, uid_text(getuid()).c_str());
             return;
         }
         const RecordField *f = text_field_named(name);
@@ -111,8 +111,28 @@ void update_record(xmlDoc *doc, xmlNode *record, zo_t &s)
     });
 }
 
-}  // namespace
+// The course zo_update and zo_delete share: lock, look the record up
+// through the lock (any failure there means it is not found), check that
+// the caller may change it, let change(doc, record) alter the document,
+// save.  `change` returns false when the result could not be stored.
+template <class Change>
+int change_record(const char *instance_urn, zo_env_t *env, Change change)
+{
+    const RegistryLock lock(env);
+    xml::DocPtr doc;
+    zo_t stored;
+    if (look_up(instance_urn, env, lock, stored, doc) != ZO_ERR_NO_ERROR)
+        return ZO_ERR_REC_NOT_FOUND;
+    xmlNode *record = first_record_with_urn(doc.get(), instance_urn);
+    if (record == nullptr)
+        return ZO_ERR_REC_NOT_FOUND;
+    if (!is_authorized(record_owner(doc.get(), record)))
+        return ZO_ERR_NOT_AUTH;
+    const bool storable = change(doc.get(), record);
+    return save_changes(env, lock, doc.get(), storable);
+}
 
+}  // namespace
 extern "C" int zo_add(zo_t *s, zo_env_t *env)
 {
     if (!zo_is_initialized(env))
@@ -129,12 +149,12 @@ extern "C" int zo_add(zo_t *s, zo_env_t *env)
         return ZO_ERR_DUP_REC;
     if (const int rc = check_new_record(*s); rc != ZO_ERR_NO_ERROR)
         return rc;
-    if (const int rc = registry_for_change(env, lock, doc); rc != ZO_ERR_NO_ERROR)
+    if (const int rc = registry_for_add(env, lock, doc); rc != ZO_ERR_NO_ERROR)
         return rc;
     xmlNode *root = xmlDocGetRootElement(doc.get());
 
-    s->installer_uid = static_cast<int>(getuid());
-    if (count_records_by_uid(doc.get(), root, uid_text(s->installer_uid).c_str()) >= ZO_MAX_RECS_PER_USER)
+    s->installer_uid = uid_as_int(getuid());
+    if (count_records_by_uid(doc.get(), root, uid_text(getuid()).c_str()) >= ZO_MAX_RECS_PER_USER)
         return ZO_ERR_MAX_REC_PER_USER_EXCEEDED;
 
     xml::NodePtr record(xmlNewDocNode(doc.get(), nullptr, xml::xc("zorbel"), nullptr));
@@ -145,8 +165,8 @@ extern "C" int zo_add(zo_t *s, zo_env_t *env)
             return rc;
     }
     get_timestamp(s->timestamp);
-    s->installer_uid = static_cast<int>(getuid());
-    const bool storable = append_fields(record.get(), *s, uid_text(s->installer_uid));
+    s->installer_uid = uid_as_int(getuid());
+    const bool storable = append_fields(record.get(), *s, uid_text(getuid()));
     xmlAddChild(root, record.release());
     return save_changes(env, lock, doc.get(), storable);
 }
@@ -162,23 +182,12 @@ extern "C" int zo_update(zo_t *s, zo_env_t *env)
         field_overflows(s->product_defined_inst_id))
         return ZO_ERR_MAX_LEN_EXCEEDED;
 
-    const RegistryLock lock(env);
-    xml::DocPtr doc;
-    zo_t stored;
-    if (look_up(s->instance_urn, env, lock, stored, doc) != ZO_ERR_NO_ERROR)
-        return ZO_ERR_REC_NOT_FOUND;
-    if (!is_authorized(&stored))
-        return ZO_ERR_NOT_AUTH;
-    if (const int rc = registry_for_change(env, lock, doc); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    xmlNode *record = first_record_with_urn(doc.get(), s->instance_urn);
-    if (record == nullptr)
-        return ZO_ERR_REC_NOT_FOUND;
-
-    const bool storable =
-        storable_text(field_text(s->product_parent_urn)) && storable_text(field_text(s->product_defined_inst_id));
-    update_record(doc.get(), record, *s);
-    return save_changes(env, lock, doc.get(), storable);
+    return change_record(s->instance_urn, env, [s](xmlDoc *doc, xmlNode *record) {
+        const bool storable = storable_text(field_text(s->product_parent_urn)) &&
+                              storable_text(field_text(s->product_defined_inst_id));
+        update_record(doc, record, *s);
+        return storable;
+    });
 }
 
 extern "C" int zo_delete(const char *instance_urn, zo_env_t *env)
@@ -190,19 +199,9 @@ extern "C" int zo_delete(const char *instance_urn, zo_env_t *env)
     if (strnlen(instance_urn, 256) >= 256)
         return ZO_ERR_MAX_LEN_EXCEEDED;
 
-    const RegistryLock lock(env);
-    xml::DocPtr doc;
-    zo_t stored;
-    if (look_up(instance_urn, env, lock, stored, doc) != ZO_ERR_NO_ERROR)
-        return ZO_ERR_REC_NOT_FOUND;
-    if (!is_authorized(&stored))
-        return ZO_ERR_NOT_AUTH;
-    if (const int rc = registry_for_change(env, lock, doc); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    xmlNode *record = first_record_with_urn(doc.get(), instance_urn);
-    if (record == nullptr)
-        return ZO_ERR_REC_NOT_FOUND;
-    xmlUnlinkNode(record);
-    xmlFreeNode(record);
-    return save_changes(env, lock, doc.get(), true);
+    return change_record(instance_urn, env, [](xmlDoc *, xmlNode *record) {
+        xmlUnlinkNode(record);
+        xmlFreeNode(record);
+        return true;
+    });
 }
