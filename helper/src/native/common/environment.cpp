@@ -1,6 +1,7 @@
 // The registry environment: where the registry lies, creating it on first
 // use, validating it, and the registry's identity.
 #include "internal.h"
+#include "registry_cache.h"
 
 #include "strl.h"
 #include "unique_fd.h"
@@ -161,6 +162,7 @@ extern "C" void zo_close(zo_env_t *env)
     if (!zo_is_initialized(env))
         return;
     env->initialized_flag = ZO_NOT_INITIALIZED;
+    zorbel::drop_registry_cache(env);
     xmlCleanupParser();
 }
 

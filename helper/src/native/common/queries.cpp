@@ -3,6 +3,7 @@
 // one parse.
 #include "internal.h"
 #include "record_fields.h"
+#include "registry_cache.h"
 #include "record_lookup.h"
 
 #include "strl.h"
@@ -85,9 +86,12 @@ xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
     return nullptr;
 }
 
-int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
+namespace {
+
+// Steps of zo_get before the registry is read: the checks, then the
+// record cleared but for its instance URN.
+int prepare_lookup(zo_t *s, const zo_env_t *env)
 {
-    doc.reset();
     if (!zo_is_initialized(env))
         return ZO_ERR_NOT_INIT;
     if (s == nullptr || s->instance_urn[0] == '\0')
@@ -99,22 +103,40 @@ int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
     memcpy(urn, s->instance_urn, sizeof urn);
     memset(s, 0, sizeof *s);  // every byte, padding included
     memcpy(s->instance_urn, urn, sizeof urn);
+    return ZO_ERR_NO_ERROR;
+}
 
-    if (const int rc = load_valid_registry(env, doc, fd); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    xmlNode *record = first_record_with_urn(doc.get(), s->instance_urn);
+int look_up_record(xmlDoc *doc, zo_t *s)
+{
+    xmlNode *record = first_record_with_urn(doc, s->instance_urn);
     if (record == nullptr)
         return ZO_ERR_REC_NOT_FOUND;
-    read_record(doc.get(), record, *s);
+    read_record(doc, record, *s);
     return ZO_ERR_NO_ERROR;
+}
+
+}  // namespace
+
+int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
+{
+    doc.reset();
+    if (const int rc = prepare_lookup(s, env); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    if (const int rc = load_valid_registry(env, doc, fd); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    return look_up_record(doc.get(), s);
 }
 
 }  // namespace zorbel
 
 extern "C" int zo_get(zo_t *s, zo_env_t *env)
 {
-    xml::DocPtr doc;
-    return get_record(s, env, doc, -1);
+    if (const int rc = prepare_lookup(s, env); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    RegistrySnapshot registry;
+    if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
+        return rc;
+    return look_up_record(registry->doc.get(), s);
 }
 
 extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_urn_pp, zo_env_t *env)
@@ -131,15 +153,16 @@ extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_ur
     UrnList list = allocate_urn_list();
     if (!list)
         return ZO_ERR_NO_MEM;
-    xml::DocPtr doc;
-    if (const int rc = load_valid_registry(env, doc); rc != ZO_ERR_NO_ERROR)
+    RegistrySnapshot registry;
+    if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
         return rc;
+    xmlDoc *doc = registry->doc.get();
 
     int count = 0;
     bool too_many = false;
     char work[256];
-    for_each_record(doc.get(), [&](xmlNode *record) {
-        if (too_many || !find_product_urn(doc.get(), record, product_urn, work))
+    for_each_record(doc, [&](xmlNode *record) {
+        if (too_many || !find_product_urn(doc, record, product_urn, work))
             return;
         if (count == ZO_MAX_INSTANCE_URNS) {
             too_many = true;

@@ -2,6 +2,7 @@
 // the root and its records, or as that document's UTF-8 text.
 #include "internal.h"
 #include "record_lookup.h"
+#include "registry_cache.h"
 
 #include <libxml/dict.h>
 
@@ -36,16 +37,19 @@ void detach_entity_references(xmlNode *node)
 // text, comments or other nodes that lie between the records in the file.
 int copy_registry(zo_env_t *env, xml::DocPtr &copy)
 {
-    xml::DocPtr parsed;
-    if (const int rc = load_valid_registry(env, parsed); rc != ZO_ERR_NO_ERROR)
+    RegistrySnapshot registry;
+    if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
         return rc;
+    // A parse that only this call holds is taken apart; a kept one is copied.
+    const bool own_parse = registry.use_count() == 1;
+    xmlDoc *parsed = registry->doc.get();
     xml::DocPtr doc(xmlNewDoc(xml::xc("1.0")));
     if (!doc)
         return ZO_ERR_XML_NEW_DOC;
     // The copy shares the parsed document's dictionary, so the records can
     // move over whole instead of being duplicated node by node: the names
     // and texts they hold stay owned by a dictionary the copy keeps alive.
-    if (parsed->dict != nullptr) {
+    if (own_parse && parsed->dict != nullptr) {
         doc->dict = parsed->dict;
         xmlDictReference(doc->dict);
     }
@@ -56,7 +60,14 @@ int copy_registry(zo_env_t *env, xml::DocPtr &copy)
     xmlNode *new_root = root.release();
     xmlDocSetRootElement(doc.get(), new_root);
 
-    for_each_record(parsed.get(), [new_root](xmlNode *record) {
+    for_each_record(parsed, [&](xmlNode *record) {
+        if (!own_parse) {
+            // Entity references in a deep copy into a document without a
+            // document type are left without a declaration, as below.
+            if (xmlNode *dup = xmlDocCopyNode(record, doc.get(), 1); dup != nullptr)
+                xmlAddChild(new_root, dup);
+            return;
+        }
         xmlUnlinkNode(record);
         detach_entity_references(record->children);
         xmlAddChild(new_root, record);

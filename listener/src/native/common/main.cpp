@@ -1,5 +1,6 @@
 // tavish, the network responder: start-up, then the service loop.
 #include "globals.h"
+#include "registry_cache.h"
 #include "service_loop.h"
 #include "group_switch.h"
 #include "startup.h"
@@ -101,6 +102,9 @@ int main(int argc, char *argv[])
             zorbel::daemon::make_daemon_process();
     }
 
+    // A long-running reader: answer from the last validated parse while
+    // the registry provably has not changed.
+    zorbel::set_registry_cache(true);
     std::memset(&zo_env, 0, sizeof zo_env);
     if (zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env) < 0)
         s.registry_location.reset();

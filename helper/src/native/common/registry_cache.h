@@ -1,0 +1,37 @@
+// The validated registry a query answers from: a fresh parse, or, in a
+// process that asked for it, the last one kept while it can be proved
+// current.  Writers never come here: they read under their lock.
+#pragma once
+
+#include "xml_ptr.h"
+#include "zorbel.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zorbel {
+
+struct ValidRegistry {
+    xml::DocPtr doc;               // parsed and validated; never changed once kept
+    std::uint64_t generation = 0;  // different for every parse in the process
+    std::string registry_urn;      // the root's "urn" and "version"
+    std::string registry_version;
+};
+// A caller holding the only reference (use_count() == 1) may take the
+// document apart; a kept one is shared and must stay as it is.
+using RegistrySnapshot = std::shared_ptr<ValidRegistry>;
+
+// Long-running readers (the responders) turn the cache on; every other
+// caller of the library reads the file afresh on every query.
+void set_registry_cache(bool enabled);
+
+// The registry validated against its DTD, with env's registry URN and
+// version refreshed from it.  ZO_ERR_NO_ERROR with `out` set, or
+// ZO_ERR_XML_INVALID_REG.
+int read_valid_registry(zo_env_t *env, RegistrySnapshot &out);
+
+// Forgets what is kept for `env` (zo_close).
+void drop_registry_cache(const zo_env_t *env);
+
+}  // namespace zorbel
