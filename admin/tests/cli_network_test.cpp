@@ -2,10 +2,14 @@
 // started on free loopback ports; and the reading of their answers.
 #include "cli_run.h"
 #include "discovery_client.h"
+#include "fake_responder.h"
 #include "http_query.h"
 #include "temp_root.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +147,61 @@ TEST_F(CliNetwork, QueryFailsWhenNothingComesBack)
     r = zorbel({"query", at, "version"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zorbel: connect to " + at + ": Connection refused\n");
+}
+
+TEST_F(CliNetwork, QueryBoundsTheWholeAnswerInSizeAndTime)
+{
+    struct Case {
+        const char *name;
+        std::chrono::milliseconds pause;  // between pieces of the endless body
+        std::size_t piece;
+        const char *timeout;
+        const char *error;
+    };
+    const Case cases[] = {
+        {"flood", 0ms, 1 << 20, "30", "answer larger than 64 MiB"},
+        {"trickle", 20ms, 1, "1", "no complete answer in time"},
+    };
+    for (const auto &c : cases) {
+        FakeResponder server([&](int fd, const std::string &) {
+            send_bytes(fd, "HTTP/1.0 200 OK\r\n\r\n");
+            const std::string piece(c.piece, 'x');
+            while (!server.stopping() && send_bytes(fd, piece))
+                std::this_thread::sleep_for(c.pause);
+        });
+        const std::string at = "127.0.0.1:" + std::to_string(server.port());
+        const auto r = zorbel({"query", "--timeout", c.timeout, at, "list"}, 20s);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.err, "zorbel: " + at + ": " + c.error + "\n") << c.name;
+    }
+}
+
+TEST_F(CliNetwork, QueryKeepsControlCharactersFromATerminal)
+{
+    FakeResponder server(FakeResponder::sending("HTTP/1.0 200 OK\r\n\r\nA\x1b[2JB\tC\r\n\x07\xc2\x9b\xc3\xa9"));
+    const std::vector<std::string> args{installed("bin/zorbel"), "query", "127.0.0.1:" + std::to_string(server.port())};
+    EXPECT_EQ(run(args).out, "A\x1b[2JB\tC\r\n\x07\xc2\x9b\xc3\xa9");  // not a terminal: every byte as sent
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    Child child = Child::spawn(args, logging_to("/dev/null", slave));
+    EXPECT_EQ(child.wait_exit_code(), 0);
+    close(slave);
+    std::string shown;
+    char buf[256];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
+        shown.append(buf, static_cast<std::size_t>(n));
+    close(master);
+    EXPECT_EQ(shown, "A?[2JB\tC?\n??\xc3\xa9");
 }
 
 TEST_F(CliNetwork, QueryArgumentsAreChecked)

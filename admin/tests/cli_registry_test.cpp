@@ -1,7 +1,10 @@
 // The registry commands of the installed zorbel, run as an installer
 // script runs them, against a temporary registry root.
 #include "cli_run.h"
+#include "csv_reader.h"
 #include "temp_root.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -74,6 +77,53 @@ TEST_F(CliRegistry, AddPrintsGeneratedUrnAndGetShowsEveryFieldInRecordOrder)
     EXPECT_EQ(got[10], "container=/opt/quesk");
     EXPECT_EQ(got[11], "source=pkg");
     EXPECT_EQ(got[12], "installer_uid=" + std::to_string(getuid()));
+}
+
+TEST_F(CliRegistry, GetEscapesControlBytesAndEveryFormatCarriesEveryField)
+{
+    const std::string vendor = "V\nproduct_vendor=FORGED", source = "s\\x\ty";
+    const std::string a = add("Data, \"Base\"", "urn:product:db", {"--vendor", vendor, "--source", source});
+    const std::string b = add("Ünï <b>", "urn:product:other");
+
+    const auto lines_of_get = lines(cli({"get", a}).out);
+    ASSERT_EQ(lines_of_get.size(), 13u);
+    EXPECT_EQ(lines_of_get[7], "product_vendor=V\\x0aproduct_vendor=FORGED");
+    EXPECT_EQ(lines_of_get[11], "source=s\\\\x\\x09y");
+
+    const auto json = nlohmann::json::parse(cli({"list", "--format", "json"}).out);
+    ASSERT_EQ(json.size(), 2u) << json;
+    const std::vector<std::string> fields{"instance_urn", "product_name", "product_version", "product_urn",
+                                          "product_parent_urn", "product_parent", "product_defined_inst_id",
+                                          "product_vendor", "platform_arch", "timestamp", "container", "source",
+                                          "installer_uid"};
+    for (const auto &rec : json) {
+        ASSERT_EQ(rec.size(), fields.size()) << rec;
+        for (const auto &f : fields)
+            EXPECT_TRUE(rec.contains(f)) << f;
+        EXPECT_EQ(rec["installer_uid"], getuid());
+    }
+    EXPECT_EQ(json[0]["instance_urn"], a);
+    EXPECT_EQ(json[0]["product_vendor"], vendor);
+    EXPECT_EQ(json[0]["source"], source);
+    EXPECT_EQ(json[1]["product_name"], "Ünï <b>");
+    EXPECT_EQ(nlohmann::json::parse(cli({"get", a, "--format", "json"}).out), json[0]);
+
+    const auto jsonl = lines(cli({"list", "--format", "jsonl"}).out);
+    ASSERT_EQ(jsonl.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(jsonl[1]), json[1]);
+
+    const auto csv = read_csv(cli({"list", "--format", "csv"}).out);
+    ASSERT_EQ(csv.size(), 3u);
+    EXPECT_EQ(csv[0], fields);
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        EXPECT_EQ(csv[1][i], json[0][fields[i]].is_string() ? json[0][fields[i]].get<std::string>()
+                                                            : std::to_string(getuid()));
+    EXPECT_EQ(read_csv(cli({"list", "-p", "urn:product:other", "--format", "csv"}).out).at(1).at(0), b);
+
+    const auto table = lines(cli({"list", "--format", "table"}).out);
+    ASSERT_EQ(table.size(), 3u);  // heading and one line per record, whatever the values hold
+    EXPECT_TRUE(table[0].starts_with("product_name  ")) << table[0];
+    EXPECT_NE(table[1].find("V\\x0aproduct_vendor=FORGED"), std::string::npos) << table[1];
 }
 
 TEST_F(CliRegistry, ListExportAndUrnShowTheRegistry)
@@ -209,6 +259,8 @@ TEST_F(CliRegistry, UsageErrorsExitTwoWithTheUsageText)
         {{"add", "--product-name", "x"}, "zorbel add: missing --product-version"},
         {{"add", "--vendor"}, "zorbel add: option '--vendor' needs a value"},
         {{"list", "-x"}, "zorbel list: unknown option '-x'"},
+        {{"list", "--format", "xml"}, "zorbel list: unknown format 'xml' (table, json, jsonl or csv)"},
+        {{"get", "urn:zo:x", "--format", ""}, "zorbel get: unknown format '' (table, json, jsonl or csv)"},
     };
     for (const auto &c : cases) {
         const auto r = zorbel(c.args);

@@ -2,6 +2,7 @@
 
 #include "cli_error.h"
 #include "inet.h"
+#include "terminal_text.h"
 #include "unique_fd.h"
 
 #include <poll.h>
@@ -53,19 +54,22 @@ void send_all(int fd, std::string_view data, const Deadline &deadline)
 }
 
 // Everything the peer sends until it closes; a reset after some bytes
-// still counts as the end of the response.
-std::string receive_all(int fd, const Deadline &deadline)
+// still counts as the end of the response.  The deadline is checked before
+// every read, not only while the socket is idle.
+std::string receive_all(int fd, const std::string &where, const Deadline &deadline, std::size_t max_bytes)
 {
     std::string raw;
     std::array<char, 16384> buf{};
     for (;;) {
-        if (!wait_for(fd, POLLIN, deadline))
-            throw Failure("timed out waiting for the response");
+        if (deadline.remaining_ms() == 0 || !wait_for(fd, POLLIN, deadline))
+            throw Failure(where + ": no complete answer in time");
         const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
         if (n > 0)
             raw.append(buf.data(), static_cast<std::size_t>(n));
         else if (n == 0 || (errno != EAGAIN && errno != EINTR))
             return raw;
+        if (raw.size() > max_bytes)
+            throw Failure(where + ": answer larger than " + std::to_string(max_bytes >> 20) + " MiB");
     }
 }
 
@@ -103,23 +107,28 @@ std::optional<HttpResponse> parse_http_response(std::string_view raw)
     return r;
 }
 
-int query(const QueryRequest &req)
+std::string http_get(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
+                     std::size_t max_bytes)
 {
-    const sockaddr_in to = resolve_ipv4(req.host, req.port);
-    const std::string where = address_text(to) + ":" + std::to_string(req.port);
-    const Deadline deadline(req.timeout);
+    const std::string where = address_text(to) + ":" + std::to_string(ntohs(to.sin_port));
     const UniqueFd fd = connect_to(to, where, deadline);
-    send_all(fd.get(), "GET " + req.path + " HTTP/1.0\r\n\r\n", deadline);
+    send_all(fd.get(), "GET " + path + " HTTP/1.0\r\n\r\n", deadline);
     shutdown(fd.get(), SHUT_WR);  // nothing more to send: the responder's drain ends at once
-    const std::string raw = receive_all(fd.get(), deadline);
+    const std::string raw = receive_all(fd.get(), where, deadline, max_bytes);
     if (raw.empty())
         throw Failure("no response from " + where);
-    const auto response = parse_http_response(raw);
+    auto response = parse_http_response(raw);
     if (!response)
         throw Failure("malformed response from " + where);
     if (response->status != 200)
         throw Failure(where + " answered \"" + response->status_line + "\"");
-    std::fwrite(response->body.data(), 1, response->body.size(), stdout);
+    return std::move(response->body);
+}
+
+int query(const QueryRequest &req)
+{
+    const Deadline deadline(req.timeout);
+    write_for_reader(http_get(resolve_ipv4(req.host, req.port), req.path, deadline, max_answer_bytes));
     return exit_ok;
 }
 

@@ -1,7 +1,12 @@
 // zorbel query: one HTTP/1.0 GET to a network responder, body to standard output.
 #pragma once
 
+#include "inet.h"
+
+#include <netinet/in.h>
+
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,9 +35,21 @@ struct HttpResponse {
 // nullopt when it is not an HTTP/1.x response with a header end.
 std::optional<HttpResponse> parse_http_response(std::string_view raw);
 
-// Sends "GET <path> HTTP/1.0", reads until the responder closes, writes
-// the body to standard output and returns the exit status; throws Failure
-// when nothing or no 200 answer comes back.
+// The most an answer may hold: a responder that sends more is refused
+// rather than allowed to fill the memory of the asking process.
+inline constexpr std::size_t max_answer_bytes = std::size_t{64} << 20;
+
+// Sends "GET <path> HTTP/1.0" to `to`, reads until the responder closes and
+// returns the body of its 200 answer.  The deadline bounds the whole
+// exchange, however steadily the responder sends; an answer of more than
+// `max_bytes` bytes, a time-out, no answer, a malformed one or another
+// status throws Failure naming "ADDRESS:PORT".
+std::string http_get(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
+                     std::size_t max_bytes);
+
+// Runs http_get() for the request and writes the body to standard output
+// (control characters replaced when that is a terminal); returns the exit
+// status.
 int query(const QueryRequest &req);
 
 }  // namespace zorbel::cli

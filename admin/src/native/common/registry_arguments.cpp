@@ -11,6 +11,7 @@ namespace zorbel::cli {
 namespace {
 
 constexpr int root_key = 'r';
+constexpr int format_key = 300;
 
 // A record field that a command-line option sets.
 struct FieldOption {
@@ -113,14 +114,32 @@ RegistryRequest parse_urn_operand(std::string_view command, const GlobalOptions 
     return req;
 }
 
+RegistryRequest parse_get(const GlobalOptions &global, int argc, char *argv[])
+{
+    RegistryRequest req;
+    req.root = global.root;
+    const OptionSpec specs[] = {root_option, {"format", format_key, true}};
+    const auto operands = read_options("get", argc, argv, specs, [&](int key, const char *value) {
+        if (key == root_key)
+            req.root = value;
+        else
+            req.format = parse_format("get", value);
+    });
+    expect_operands("get", operands, 1, 1);
+    req.urn = operands[0];
+    return req;
+}
+
 RegistryRequest parse_list(const GlobalOptions &global, int argc, char *argv[])
 {
     RegistryRequest req;
     req.root = global.root;
-    const OptionSpec specs[] = {root_option, {"product", 'p', true}};
+    const OptionSpec specs[] = {root_option, {"product", 'p', true}, {"format", format_key, true}};
     const auto operands = read_options("list", argc, argv, specs, [&](int key, const char *value) {
         if (key == root_key)
             req.root = value;
+        else if (key == format_key)
+            req.format = parse_format("list", value);
         else
             req.product = value;
     });

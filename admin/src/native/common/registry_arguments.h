@@ -3,6 +3,7 @@
 #pragma once
 
 #include "arguments.h"
+#include "output_format.h"
 
 #include "zorbel.h"
 
@@ -20,13 +21,16 @@ struct RegistryRequest {
     zo_t record{};                       // add, update
     std::string urn;                     // delete, get
     std::optional<std::string> product;  // list --product
+    std::optional<Format> format;        // get, list: --format
 };
 
 RegistryRequest parse_add(const GlobalOptions &global, int argc, char *argv[]);
 RegistryRequest parse_update(const GlobalOptions &global, int argc, char *argv[]);
-// delete and get: exactly one instance URN.
+// delete: exactly one instance URN.
 RegistryRequest parse_urn_operand(std::string_view command, const GlobalOptions &global, int argc,
                                   char *argv[]);
+// get: one instance URN and --format.
+RegistryRequest parse_get(const GlobalOptions &global, int argc, char *argv[]);
 RegistryRequest parse_list(const GlobalOptions &global, int argc, char *argv[]);
 // export and urn: no operands.
 RegistryRequest parse_no_operands(std::string_view command, const GlobalOptions &global, int argc,

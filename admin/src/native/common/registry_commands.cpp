@@ -1,6 +1,8 @@
 #include "registry_commands.h"
 
 #include "cli_error.h"
+#include "local_records.h"
+#include "output_format.h"
 #include "registry_arguments.h"
 #include "xml_ptr.h"
 
@@ -43,26 +45,6 @@ void print_line(const char *text)
     std::fputc('\n', stdout);
 }
 
-// Every record's instance URN in registry order: each "instance_urn"
-// element with text, as the record list of the network responder shows them.
-void list_all(Registry &reg)
-{
-    xmlDocPtr raw = nullptr;
-    check(zo_get_registry_doc(&raw, reg.env()));
-    const xml::DocPtr doc(raw);
-    const xmlNode *root = xmlDocGetRootElement(doc.get());
-    for (const xmlNode *rec = root ? root->children : nullptr; rec; rec = rec->next) {
-        if (!xml::is_element(rec, "zorbel"))
-            continue;
-        for (const xmlNode *field = rec->children; field; field = field->next) {
-            if (!xml::is_element(field, "instance_urn"))
-                continue;
-            if (const auto text = xml::node_text(doc.get(), field))
-                print_line(reinterpret_cast<const char *>(text.get()));
-        }
-    }
-}
-
 void list_product(Registry &reg, const std::string &product)
 {
     char **raw = nullptr;
@@ -70,6 +52,57 @@ void list_product(Registry &reg, const std::string &product)
     const std::unique_ptr<char *, UrnListDeleter> list(raw);
     for (int i = 0; i < count; ++i)
         print_line(list.get()[i]);
+}
+
+Table read_table(Registry &reg, const std::optional<std::string> &product)
+{
+    xmlDocPtr raw = nullptr;
+    check(zo_get_registry_doc(&raw, reg.env()));
+    const xml::DocPtr doc(raw);
+    return registry_table(doc.get(), product);
+}
+
+void print_text(const std::string &text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// `table` in `format`; a json document is an array of records, or the one
+// record itself when `one` is set.
+void print_records(const Table &table, Format format, bool one)
+{
+    switch (format) {
+    case Format::table:
+        print_text(aligned_text(table, local_first_columns));
+        break;
+    case Format::csv:
+        print_text(csv_text(table));
+        break;
+    case Format::jsonl:
+        print_text(jsonl_text(table));
+        break;
+    case Format::json: {
+        auto doc = nlohmann::ordered_json::array();
+        for (const auto &row : table.rows)
+            doc.push_back(json_row(table, row));
+        print_text(json_text(one && doc.size() == 1 ? doc[0] : doc) + "\n");
+        break;
+    }
+    }
+}
+
+// Without a format: one field=value line per field in record order, with
+// control bytes and the backslash escaped, so that no value can add or
+// forge a line.
+void print_fields(const zo_t &r)
+{
+    const char *const values[] = {r.instance_urn,   r.product_name,  r.product_version,
+                                  r.product_urn,    r.product_parent_urn, r.product_parent,
+                                  r.product_defined_inst_id, r.product_vendor, r.platform_arch,
+                                  r.timestamp,      r.container,     r.source};
+    for (std::size_t i = 0; i < std::size(values); ++i)
+        std::printf("%s=%s\n", record_fields[i].data(), escape_controls(values[i]).c_str());
+    std::printf("installer_uid=%d\n", r.installer_uid);
 }
 
 }  // namespace
@@ -101,11 +134,21 @@ int run_delete(const GlobalOptions &global, int argc, char *argv[])
 
 int run_get(const GlobalOptions &global, int argc, char *argv[])
 {
-    auto req = parse_urn_operand("get", global, argc, argv);
+    auto req = parse_get(global, argc, argv);
     Registry reg(req.root);
     set_field(req.record.instance_urn, req.urn);
     check(zo_get(&req.record, reg.env()));
-    zo_debug(nullptr, &req.record);  // one field=value line per field, in field order
+    if (!req.format) {
+        print_fields(req.record);
+        return exit_ok;
+    }
+    Table table = read_table(reg, std::nullopt);
+    const std::size_t urn_column = table.column("instance_urn");
+    std::erase_if(table.rows, [&](const auto &row) { return row[urn_column] != req.urn; });
+    if (table.rows.empty())
+        throw Failure(zo_error(ZO_ERR_REC_NOT_FOUND));  // deleted since zo_get
+    table.rows.resize(1);
+    print_records(table, *req.format, true);
     return exit_ok;
 }
 
@@ -113,10 +156,18 @@ int run_list(const GlobalOptions &global, int argc, char *argv[])
 {
     const auto req = parse_list(global, argc, argv);
     Registry reg(req.root);
-    if (req.product)
+    if (req.format) {
+        print_records(read_table(reg, req.product), *req.format, false);
+    } else if (req.product) {
         list_product(reg, *req.product);
-    else
-        list_all(reg);
+    } else {
+        // Every record's instance URN in registry order, as the network
+        // responder's record list shows them.
+        const Table table = read_table(reg, std::nullopt);
+        for (const auto &row : table.rows)
+            if (const auto &urn = row[table.column("instance_urn")]; !urn.empty())
+                print_line(urn.c_str());
+    }
     return exit_ok;
 }
 
