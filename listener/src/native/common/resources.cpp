@@ -1,6 +1,7 @@
 #include "resources.h"
 
 #include "globals.h"
+#include "registry_cache.h"
 #include "socket_io.h"
 #include "startup.h"
 #include "strl.h"
@@ -65,9 +66,8 @@ const std::array<Route, 5> routes{{
      [](int fd, zo_env_t *, const char *) { handle_http_get_zorbel_list_xsl(fd); }},
 }};
 
-}  // namespace
-
-void handle_request(int sockfd, zo_env_t *zo_env, const char *buf)
+// The route of a request line (after its trace lines), or null.
+const Route *route_for(const char *buf)
 {
     const std::string_view line(buf);
     if (tavish_verbose >= 2)
@@ -77,11 +77,64 @@ void handle_request(int sockfd, zo_env_t *zo_env, const char *buf)
             continue;
         if (tavish_verbose >= 1)
             fputs(route.trace, stderr);
-        zorbel::tavish::ResponseBatch batch(sockfd);
-        route.handler(sockfd, zo_env, buf);
-        return;
+        return &route;
+    }
+    return nullptr;
+}
+
+// The link lines of the list, one per instance URN of every record, in
+// document order, each given to `line`.  Read from the validated parse
+// itself, where entity references in a URN still have their declarations.
+template <class Line>
+void render_links(xmlDoc *doc, Line line)
+{
+    const xmlNode *root = xmlDocGetRootElement(doc);
+    for (const xmlNode *rec = root->children; rec != nullptr; rec = rec->next) {
+        if (!zorbel::xml::is_element(rec, "zorbel"))
+            continue;
+        for (const xmlNode *field = rec->children; field != nullptr; field = field->next) {
+            if (!zorbel::xml::is_element(field, "instance_urn"))
+                continue;
+            const zorbel::xml::CharPtr text = zorbel::xml::node_text(doc, field);
+            if (text == nullptr)
+                continue;
+            line("  <link type=\"zorbel\" href=\"/zov1/zorbel/" +
+                 zorbel::tavish::encode_attribute(zorbel::xml::view(text.get())) + "\" />\n");
+        }
     }
 }
+
+// The link lines rendered once per parse: while the registry is not read
+// again, every list request sends the same bytes.
+struct RenderedLinks {
+    std::uint64_t generation = 0;
+    std::string text;
+};
+RenderedLinks rendered_links;
+
+}  // namespace
+
+void handle_request(int sockfd, zo_env_t *zo_env, const char *buf)
+{
+    if (const Route *route = route_for(buf)) {
+        zorbel::tavish::ResponseBatch batch(sockfd);
+        route->handler(sockfd, zo_env, buf);
+    }
+}
+
+namespace zorbel::tavish {
+
+std::string answer_request(int sockfd, zo_env_t *zo_env, const char *line)
+{
+    std::string answer;
+    if (const Route *route = route_for(line)) {
+        ResponseBatch batch(sockfd, &answer);
+        route->handler(sockfd, zo_env, line);
+    }
+    return answer;
+}
+
+}  // namespace zorbel::tavish
 
 void handle_http_get_agent_version(int sockfd)
 {
@@ -131,16 +184,15 @@ void handle_http_get_zorbel(int sockfd, zo_env_t *zo_env, const char *first_line
 
 void handle_http_get_zorbel_list(int sockfd, zo_env_t *zo_env)
 {
-    xmlDocPtr raw = nullptr;
-    const int status = zo_get_registry_doc(&raw, zo_env);
-    zorbel::xml::DocPtr doc(raw);
+    zorbel::RegistrySnapshot registry;
+    const int status = zo_is_initialized(zo_env) ? zorbel::read_valid_registry(zo_env, registry) : ZO_ERR_NOT_INIT;
     if (status != ZO_ERR_NO_ERROR) {
         if (tavish_verbose >= 1)
             fprintf(stderr, "zo_get_registry_doc error: %d\n", status);
         return;
     }
-    const xmlNode *root = xmlDocGetRootElement(doc.get());
-    if (root == nullptr) {
+    xmlDoc *doc = registry->doc.get();
+    if (xmlDocGetRootElement(doc) == nullptr) {
         if (tavish_verbose >= 1)
             fputs("NULL root node for registry\n", stderr);
         return;
@@ -151,18 +203,17 @@ void handle_http_get_zorbel_list(int sockfd, zo_env_t *zo_env)
     sock_printf(sockfd, BODY, " href=\"/zov1/zo_list.xsl\"");
     sock_printf(sockfd, BODY, " media=\"screen\"?>\n");
     sock_printf(sockfd, BODY, "<zorbels>\n");
-    for (const xmlNode *rec = root->children; rec != nullptr; rec = rec->next) {
-        if (!zorbel::xml::is_element(rec, "zorbel"))
-            continue;
-        for (const xmlNode *field = rec->children; field != nullptr; field = field->next) {
-            if (!zorbel::xml::is_element(field, "instance_urn"))
-                continue;
-            const zorbel::xml::CharPtr text = zorbel::xml::node_text(doc.get(), field);
-            if (text == nullptr)
-                continue;
-            const std::string href = zorbel::tavish::encode_attribute(zorbel::xml::view(text.get()));
-            sock_printf(sockfd, BODY, "  <link type=\"zorbel\" href=\"/zov1/zorbel/%s\" />\n", href.c_str());
+    if (tavish_verbose >= 2) {
+        // Every link line is its own piece, and so its own echo line.
+        render_links(doc, [sockfd](const std::string &line) { sock_write(sockfd, line); });
+    } else {
+        if (rendered_links.generation != registry->generation) {
+            rendered_links.text.clear();
+            render_links(doc, [](const std::string &line) { rendered_links.text += line; });
+            rendered_links.generation = registry->generation;
         }
+        if (!rendered_links.text.empty())
+            sock_write(sockfd, rendered_links.text);
     }
     sock_printf(sockfd, BODY, "</zorbels>\n");
 }

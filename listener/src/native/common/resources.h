@@ -4,6 +4,8 @@
 
 #include "zorbel.h"
 
+#include <string>
+
 inline constexpr int AGENT_XML_LEN = 4096;
 inline constexpr int REQUEST_LINE_LEN = 16384;
 
@@ -12,6 +14,13 @@ inline constexpr const char *RESPONSE_NAMESPACE = "http://www.quesk.com/zov1/zor
 
 // Routes the request line `buf` and writes the response on `sockfd`.
 void handle_request(int sockfd, zo_env_t *zo_env, const char *buf);
+
+namespace zorbel::tavish {
+// Routes the request line as handle_request does and returns the complete
+// response instead of sending it ("" when the line gets no response).
+// `sockfd` is the connection it is meant for.
+std::string answer_request(int sockfd, zo_env_t *zo_env, const char *line);
+}  // namespace zorbel::tavish
 
 void handle_http_get_agent_version(int sockfd);
 void handle_http_get_agent(int sockfd);

@@ -121,16 +121,18 @@ std::string encode_attribute(std::string_view in)
     return out;
 }
 
-ResponseBatch::ResponseBatch(int sockfd) : fd_(sockfd), outer_(active_batch)
+ResponseBatch::ResponseBatch(int sockfd, std::string *capture) : fd_(sockfd), capture_(capture), outer_(active_batch)
 {
     active_batch = this;
-    set_cork(fd_, 1);
+    if (capture_ == nullptr)
+        set_cork(fd_, 1);
 }
 
 ResponseBatch::~ResponseBatch()
 {
     flush();
-    set_cork(fd_, 0);
+    if (capture_ == nullptr)
+        set_cork(fd_, 0);
     active_batch = outer_;
 }
 
@@ -149,6 +151,10 @@ ResponseBatch::Collected ResponseBatch::collect(int sockfd, std::string_view pie
         }
         return Collected::failed;
     }
+    if (batch->capture_ != nullptr) {
+        batch->capture_->append(piece);
+        return Collected::taken;
+    }
     batch->pending_.append(piece);
     if (batch->pending_.size() >= batch_flush_size)
         batch->flush();
@@ -159,7 +165,7 @@ void ResponseBatch::flush()
 {
     size_t off = 0;
     while (!failed_ && off < pending_.size()) {
-        const ssize_t n = send(fd_, pending_.data() + off, pending_.size() - off, 0);
+        const ssize_t n = send(fd_, pending_.data() + off, pending_.size() - off, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -193,7 +199,11 @@ int sock_printf(int sockfd, int /*encrypt_buf: no encryption in this system*/, c
             perror("vsprintf");
         return -1;
     }
-    const std::string_view piece(msgbuf);
+    return sock_write(sockfd, msgbuf);
+}
+
+int sock_write(int sockfd, std::string_view piece)
+{
     if (tavish_verbose >= 2)
         fprintf(stderr, "%s\n", escape_for_log(piece).c_str());
     using zorbel::tavish::ResponseBatch;
@@ -202,7 +212,7 @@ int sock_printf(int sockfd, int /*encrypt_buf: no encryption in this system*/, c
     case ResponseBatch::Collected::failed: return -1;
     case ResponseBatch::Collected::no_batch: break;
     }
-    if (send(sockfd, piece.data(), piece.size(), 0) < 0) {
+    if (send(sockfd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) {
         if (tavish_verbose >= 1)
             perror("send");
         return -1;

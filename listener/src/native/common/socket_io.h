@@ -19,6 +19,10 @@ char *sock_gets(int sockfd, char *s, int n);
 int sock_printf(int sockfd, int encrypt_buf, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Sends `piece` as sock_printf sends a formatted one, without its 16383
+// byte bound.  0 on success, -1 on a send failure.
+int sock_write(int sockfd, std::string_view piece);
+
 // Escapes `in` for XML element content into `output` (max_encode_len
 // bytes, always terminated): "<" and ">" become entities, "&" becomes
 // "&amp;" unless it starts "&lt;", "&gt;" or "&amp;".  Text that does not
@@ -40,10 +44,11 @@ std::string encode_attribute(std::string_view in);
 // While one of these lives, the socket is corked and sock_printf on it
 // collects its pieces in memory; they leave in large sends when the
 // buffer fills and when the batch ends.  The bytes on the wire are the
-// same as with one send per piece.
+// same as with one send per piece.  Given `capture`, nothing is sent: the
+// pieces are appended there for the caller to send.
 class ResponseBatch {
 public:
-    explicit ResponseBatch(int sockfd);
+    explicit ResponseBatch(int sockfd, std::string *capture = nullptr);
     ResponseBatch(const ResponseBatch &) = delete;
     ResponseBatch &operator=(const ResponseBatch &) = delete;
     ~ResponseBatch();
@@ -60,6 +65,7 @@ private:
     bool failed_ = false;
     int error_ = 0;  // errno of the failed send
     std::string pending_;
+    std::string *capture_;
     ResponseBatch *outer_;
 };
 
