@@ -1,5 +1,6 @@
 #include "service_loop.h"
 
+#include "event_loop.h"
 #include "globals.h"
 #include "resources.h"
 #include "socket_io.h"
@@ -178,20 +179,11 @@ void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopbac
         setup_failure("bind (tcp)");
     listen(listener, listen_backlog);
 
-    for (;;) {
-        sockaddr_in their_addr{};
-        socklen_t addr_len = sizeof their_addr;
-        const zorbel::UniqueFd conn(accept4(listener, reinterpret_cast<sockaddr *>(&their_addr), &addr_len,
-                                            SOCK_CLOEXEC));
-        if (!conn) {
-            if (tavish_verbose >= 1)
-                perror("accept");
-            continue;
-        }
-        if (tavish_verbose >= 1)
-            fprintf(stderr, "got TCP connection: (fd=%d)\n", conn.get());
-        log_line("Connection from IP address: %s", sock_ntop(reinterpret_cast<sockaddr *>(&their_addr), addr_len));
-        closelog();
-        serve_connection(conn.get(), zo_env);
-    }
+    zorbel::tavish::serve_concurrently(listener, zo_env);
+}
+
+void log_connection(const struct sockaddr *sa, socklen_t salen)
+{
+    log_line("Connection from IP address: %s", sock_ntop(sa, salen));
+    closelog();
 }

@@ -17,6 +17,10 @@
 // without input, the stream ends, or 2 seconds have passed in all.
 void read_and_discard_data(int sockfd);
 
+// Logs "Connection from IP address: %s" with the peer's text to the
+// system log, under this program's ident.
+void log_connection(const struct sockaddr *sa, socklen_t salen);
+
 // The peer address as text ("192.0.2.7.51234": address, then "." and the
 // port when it is not 0), in a buffer that the next call overwrites; null
 // for a family other than IPv4 and IPv6.
