@@ -1,6 +1,6 @@
 // Writers in several processes at once: no change is lost, no URN is added
 // twice, and the lock stays held for the whole of each change.
-#include "registry_lock.h"
+#include "registry_write.h"
 #include "registry_test_util.h"
 #include "unique_fd.h"
 

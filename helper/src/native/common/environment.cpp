@@ -2,6 +2,7 @@
 // use, validating it, and the registry's identity.
 #include "internal.h"
 #include "registry_cache.h"
+#include "registry_write.h"
 
 #include "strl.h"
 #include "unique_fd.h"

@@ -5,8 +5,6 @@
 #include "xml_ptr.h"
 #include "zorbel.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <string_view>
 
@@ -36,17 +34,5 @@ int parse_registry(const zo_env_t *env, xml::DocPtr &doc, int fd = -1);
 // The document as the writers store it: UTF-8, no added indentation.
 // Empty on failure.
 std::string serialize_registry(xmlDoc *doc);
-
-enum class Install { create_new, replace };
-
-// Writes `content` to a temporary file in the registry directory, flushes
-// it to disk and puts it at env->registry: `create_new` links it there only
-// when no registry exists yet (returns ZO_ERR_DUP_REC when one does),
-// `replace` renames it over the registry, first giving it the mode (and,
-// where allowed, owner and group) of `like`.  The temporary file never
-// outlives the call.  ZO_ERR_NO_ERROR, ZO_ERR_DUP_REC (create_new lost the
-// race) or ZO_ERR_XML_SAVE_REG; `errno_out` receives the failing errno.
-int install_registry(const zo_env_t *env, std::string_view content, Install how,
-                     const struct stat *like = nullptr, int *errno_out = nullptr);
 
 }  // namespace zorbel

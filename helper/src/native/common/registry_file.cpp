@@ -1,4 +1,4 @@
-// Reading, validating and atomically writing the registry file.
+// Reading and validating the registry file.
 #include "internal.h"
 
 #include "strl.h"
@@ -42,52 +42,6 @@ void copy_attribute(xmlNode *root, const char *name, std::span<char> field)
 {
     const xml::CharPtr value(xmlGetProp(root, xml::xc(name)));
     copy_cut(field, xml::view(value.get()));
-}
-
-bool write_all(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// A temporary file that is removed unless it was put in place.
-class TempFile {
-public:
-    explicit TempFile(std::string dir) : path_(std::move(dir) + "/.zorbel.xml.XXXXXX")
-    {
-        fd_.reset(mkostemp(path_.data(), O_CLOEXEC));  // mode 0600 from the start
-        if (!fd_)
-            path_.clear();
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-    ~TempFile()
-    {
-        if (!path_.empty())
-            unlink(path_.c_str());
-    }
-    int fd() const { return fd_.get(); }
-    const std::string &path() const { return path_; }
-    void placed() { path_.clear(); }  // renamed away: nothing left to remove
-
-private:
-    std::string path_;
-    UniqueFd fd_;
-};
-
-void sync_directory(const char *dir)
-{
-    const UniqueFd d(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (d)
-        fsync(d.get());
 }
 
 // A new registry below a relative root names its DTD by a path relative to
@@ -159,50 +113,6 @@ std::string serialize_registry(xmlDoc *doc)
     if (mem == nullptr || size <= 0)
         return {};
     return std::string(reinterpret_cast<const char *>(mem), static_cast<size_t>(size));
-}
-
-int install_registry(const zo_env_t *env, std::string_view content, Install how, const struct stat *like,
-                     int *errno_out)
-{
-    auto fail = [errno_out](int code) {
-        if (errno_out != nullptr)
-            *errno_out = errno;
-        return code;
-    };
-    if (content.empty()) {
-        errno = EINVAL;
-        return fail(ZO_ERR_XML_SAVE_REG);
-    }
-    TempFile tmp(env->registry_path);
-    if (tmp.fd() < 0)
-        return fail(ZO_ERR_XML_SAVE_REG);
-    if (!write_all(tmp.fd(), content) || fsync(tmp.fd()) != 0)
-        return fail(ZO_ERR_XML_SAVE_REG);
-
-    if (how == Install::create_new) {
-        // A new registry is readable and writable by its owner only, whatever
-        // the umask took away from the temporary file's mode.  A failure is
-        // ignored: the file then keeps that owner-only mode less the umask.
-        (void)fchmod(tmp.fd(), S_IRUSR | S_IWUSR);
-        // link() refuses an existing name, so of two processes creating the
-        // registry at once exactly one succeeds.
-        if (link(tmp.path().c_str(), env->registry) != 0)
-            return fail(errno == EEXIST ? ZO_ERR_DUP_REC : ZO_ERR_XML_SAVE_REG);
-    } else {
-        if (like != nullptr) {
-            if (fchmod(tmp.fd(), like->st_mode & 07777) != 0)
-                return fail(ZO_ERR_XML_SAVE_REG);
-            // Only a privileged writer may hand the file back to its owner;
-            // anyone else keeps the owner the registry already has anyway.
-            if (fchown(tmp.fd(), like->st_uid, like->st_gid) != 0 && geteuid() == 0)
-                return fail(ZO_ERR_XML_SAVE_REG);
-        }
-        if (rename(tmp.path().c_str(), env->registry) != 0)
-            return fail(ZO_ERR_XML_SAVE_REG);
-        tmp.placed();
-    }
-    sync_directory(env->registry_path);
-    return ZO_ERR_NO_ERROR;
 }
 
 }  // namespace zorbel

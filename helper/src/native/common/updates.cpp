@@ -6,8 +6,7 @@
 #include "ownership.h"
 #include "record_fields.h"
 #include "record_lookup.h"
-#include "registry_lock.h"
-#include "registry_save.h"
+#include "registry_write.h"
 
 #include "strl.h"
 
