@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -163,7 +167,7 @@ TEST_F(CliRegistry, GivenInstanceUrnIsStoredAndADuplicateIsRefused)
     const auto r = cli(add_args("B", "urn:product:db", {"--instance-urn", "urn:zo:given"}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zorbel: Duplicate record\n");
+    EXPECT_EQ(r.err, "zorbel: urn:zo:given: Duplicate record\n");
     EXPECT_EQ(read_file(root.registry_file()), before);
 }
 
@@ -174,12 +178,12 @@ TEST_F(CliRegistry, FieldLimitsAreTheLibrarys)
     // 64 bytes do not fit a 64-byte field: refused, never stored cut short.
     auto r = cli(add_args("B", "urn:product:db", {"--product-version", std::string(64, 'v')}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zorbel: Max. field length exceeded\n");
+    EXPECT_EQ(r.err, "zorbel: product_version: Max. field length exceeded\n");
     r = cli(add_args("B", "urn:product:db", {"--instance-urn", "urn:zo:" + std::string(300, 'x')}));
-    EXPECT_EQ(r.err, "zorbel: Max. field length exceeded\n");
-    r = cli(add_args("B", "urn:product:db", {"--container", ""}));
+    EXPECT_EQ(r.err, "zorbel: instance_urn: Max. field length exceeded\n");
+    r = cli(add_args("B", "urn:product:db", {"--container", "", "--vendor", ""}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zorbel: Missing required field(s)\n");
+    EXPECT_EQ(r.err, "zorbel: product_vendor, container: Missing required field(s)\n");
     EXPECT_EQ(read_file(root.registry_file()), before);
 
     const std::string urn = add("C", "urn:product:db", {"--product-version", std::string(63, 'v')});
@@ -202,7 +206,7 @@ TEST_F(CliRegistry, UpdateChangesOnlyTheGivenValue)
 
     r = cli({"update", "urn:zo:nosuch", "--parent-urn", "x"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zorbel: Record not found\n");
+    EXPECT_EQ(r.err, "zorbel: urn:zo:nosuch: Record not found\n");
 }
 
 TEST_F(CliRegistry, DeleteRemovesExactlyOneRecord)
@@ -213,32 +217,115 @@ TEST_F(CliRegistry, DeleteRemovesExactlyOneRecord)
     EXPECT_EQ(cli({"list"}).out, a + "\n" + c + "\n");
     r = cli({"delete", b});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zorbel: Record not found\n");
+    EXPECT_EQ(r.err, "zorbel: " + b + ": Record not found\n");
     r = cli({"get", b});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zorbel: Record not found\n");
+    EXPECT_EQ(r.err, "zorbel: " + b + ": Record not found\n");
 }
 
-TEST_F(CliRegistry, RegistryProblemsAreLibraryErrors)
+// Each failure names the file or directory and the system's reason, and
+// neither creates nor changes a registry file.
+TEST_F(CliRegistry, RegistryProblemsNameThePathAndTheReason)
 {
-    TempRoot no_dir(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
-    auto r = zorbel({"-r", no_dir.root(), "list"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zorbel: Unable to open directory or file\n");
-
-    write_file(root.registry_file(), "not xml");
-    r = cli({"add", "--help"});  // help needs no registry
-    EXPECT_EQ(r.status, 0);
-    const std::vector<std::vector<std::string>> readers{{"list"}, {"export"}, {"urn"}, {"get", "urn:zo:x"}};
-    for (const auto &cmd : readers) {
-        r = cli(cmd);
-        EXPECT_EQ(r.status, 1) << cmd[0];
-        EXPECT_TRUE(r.err.ends_with("zorbel: Invalid XML\n")) << cmd[0] << ": " << r.err;
+    struct Case {
+        std::string name;
+        std::function<void(const TempRoot &)> prepare;
+        std::function<std::string(const TempRoot &)> err_end;  // standard error ends with "zorbel: " and this
+        bool as_nobody = false;
+    };
+    const auto no_dtd = [](const TempRoot &t) {
+        return t.registry_file() + ": Invalid XML (its DTD " + t.dtd_file() +
+               " cannot be loaded: No such file or directory; copy zorbel.dtd there, or run 'zorbel init' (with "
+               "--dtd FILE for a root other than /))\n";
+    };
+    const Case cases[] = {
+        {"no registry directory", [](const TempRoot &t) { std::filesystem::remove_all(t.root() + "/var"); },
+         [](const TempRoot &t) { return t.registry_dir() + ": Unable to open directory or file (No such file or directory)\n"; }},
+        {"not xml", [](const TempRoot &t) { write_file(t.registry_file(), "not xml"); },
+         [](const TempRoot &t) {
+             return t.registry_file() + ": Invalid XML (not well-formed, or without a document type declaration)\n";
+         }},
+        {"empty", [](const TempRoot &t) { write_file(t.registry_file(), ""); },
+         [](const TempRoot &t) { return t.registry_file() + ": Invalid XML (empty file)\n"; }},
+        {"DTD missing on first use", [](const TempRoot &t) { std::filesystem::remove(t.dtd_file()); }, no_dtd},
+        {"DTD missing later",
+         [](const TempRoot &t) {
+             t.write_registry("");
+             std::filesystem::remove(t.dtd_file());
+         },
+         no_dtd},
+        {"directory closed to others", [](const TempRoot &t) { chmod(t.registry_dir().c_str(), 0700); },
+         [](const TempRoot &t) { return t.registry_dir() + ": Unable to open directory or file (Permission denied)\n"; },
+         true},
+        {"file closed to others",
+         [](const TempRoot &t) {
+             t.write_registry("");
+             chmod(t.registry_file().c_str(), 0600);
+         },
+         [](const TempRoot &t) { return t.registry_file() + ": Unable to open directory or file (Permission denied)\n"; },
+         true},
+    };
+    for (const auto &c : cases) {
+        if (c.as_nobody && (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0))
+            continue;  // a denied permission needs root to become another user
+        TempRoot t;
+        c.prepare(t);
+        const bool had_file = std::filesystem::exists(t.registry_file());
+        const std::string before = read_file(t.registry_file());
+        std::vector<std::string> argv{installed("bin/zorbel"), "-r", t.root(), "list"};
+        if (c.as_nobody) {
+            chmod(t.root().c_str(), 0755);
+            argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid", "nobody", "--regid", "nogroup", "--clear-groups"});
+        }
+        const auto r = run(argv);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_TRUE(r.err.ends_with("zorbel: " + c.err_end(t))) << c.name << ": " << r.err;
+        EXPECT_EQ(std::filesystem::exists(t.registry_file()), had_file) << c.name;
+        EXPECT_EQ(read_file(t.registry_file()), before) << c.name;
     }
-    r = cli(add_args("A", "urn:product:db"));
+
+    const std::string file = root.registry_file();
+    write_file(file, "not xml");
+    EXPECT_EQ(cli({"add", "--help"}).status, 0);  // help needs no registry
+    for (const std::vector<std::string> &cmd : {std::vector<std::string>{"export"}, {"urn"}, {"get", "urn:zo:x"},
+                                                 add_args("A", "urn:product:db")})
+        EXPECT_TRUE(cli(cmd).err.ends_with("zorbel.xml: Invalid XML (not well-formed, or without a document type "
+                                           "declaration)\n"))
+            << cmd[0];
+    EXPECT_EQ(read_file(file), "not xml");
+}
+
+TEST_F(CliRegistry, InitMakesTheDirectoryTheDtdCopyAndTheRegistryOnce)
+{
+    TempRoot bare(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    const std::string dir = bare.registry_dir();
+    auto r = zorbel({"-r", bare.root(), "init"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto said = lines(r.out);
+    ASSERT_EQ(said.size(), 3u) << r.out;
+    EXPECT_EQ(said[0], "created directory " + dir);
+    EXPECT_EQ(said[1], "copied " + installed("bin/../share/xml/dtd/zorbel.dtd") + " to " + bare.dtd_file());
+    EXPECT_TRUE(said[2].starts_with("created registry " + bare.registry_file() + " (urn:zo:")) << said[2];
+    struct stat st{};
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(read_file(bare.dtd_file()), read_file(installed("share/xml/dtd/zorbel.dtd")));
+
+    r = zorbel({"init", "--root", bare.root()});  // again: nothing changes
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "checked registry " + bare.registry_file() + said[2].substr(said[2].find(" (")) + "\n");
+
+    // A DTD the new registry does not validate against: the registry is not left behind.
+    TempRoot other(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    write_file(other.root() + "/empty.dtd", "");
+    r = zorbel({"-r", other.root(), "init", "--dtd", other.root() + "/empty.dtd"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(root.registry_file()), "not xml");
+    EXPECT_TRUE(r.err.ends_with("zorbel: " + other.registry_file() + ": Invalid XML (does not match its DTD " +
+                                other.dtd_file() + ")\n"))
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(other.registry_file()));
+    EXPECT_EQ(zorbel({"init", "--dtd", "x"}).status, 2);  // the root / has its installed DTD
 }
 
 TEST_F(CliRegistry, UsageErrorsExitTwoWithTheUsageText)

@@ -2,6 +2,7 @@
 
 #include "arguments.h"
 #include "cli_error.h"
+#include "init_command.h"
 #include "network_arguments.h"
 #include "registry_commands.h"
 
@@ -19,7 +20,8 @@ struct Command {
     int (*run)(const GlobalOptions &, int argc, char *argv[]);
 };
 
-constexpr std::array<Command, 9> commands{{
+constexpr std::array<Command, 10> commands{{
+    {"init", run_init},
     {"add", run_add},
     {"update", run_update},
     {"delete", run_delete},

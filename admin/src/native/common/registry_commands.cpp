@@ -1,8 +1,10 @@
 #include "registry_commands.h"
 
 #include "cli_error.h"
+#include "error_context.h"
 #include "local_records.h"
 #include "output_format.h"
+#include "registry_open.h"
 #include "registry_arguments.h"
 #include "xml_ptr.h"
 
@@ -20,7 +22,7 @@ class Registry {
 public:
     explicit Registry(const std::optional<std::string> &root)
     {
-        check(zo_initialize(root ? root->c_str() : nullptr, &env_));
+        open_registry(root.value_or(""), env_);
     }
     ~Registry() { zo_close(&env_); }
     Registry(const Registry &) = delete;
@@ -48,7 +50,7 @@ void print_line(const char *text)
 void list_product(Registry &reg, const std::string &product)
 {
     char **raw = nullptr;
-    const int count = check(zo_get_instance_urns(product.c_str(), &raw, reg.env()));
+    const int count = check_record(zo_get_instance_urns(product.c_str(), &raw, reg.env()), *reg.env(), product);
     const std::unique_ptr<char *, UrnListDeleter> list(raw);
     for (int i = 0; i < count; ++i)
         print_line(list.get()[i]);
@@ -57,7 +59,7 @@ void list_product(Registry &reg, const std::string &product)
 Table read_table(Registry &reg, const std::optional<std::string> &product)
 {
     xmlDocPtr raw = nullptr;
-    check(zo_get_registry_doc(&raw, reg.env()));
+    check_registry(zo_get_registry_doc(&raw, reg.env()), *reg.env());
     const xml::DocPtr doc(raw);
     return registry_table(doc.get(), product);
 }
@@ -111,7 +113,7 @@ int run_add(const GlobalOptions &global, int argc, char *argv[])
 {
     auto req = parse_add(global, argc, argv);
     Registry reg(req.root);
-    check(zo_add(&req.record, reg.env()));
+    check_add(zo_add(&req.record, reg.env()), *reg.env(), req.record);
     print_line(req.record.instance_urn);
     return exit_ok;
 }
@@ -120,7 +122,7 @@ int run_update(const GlobalOptions &global, int argc, char *argv[])
 {
     auto req = parse_update(global, argc, argv);
     Registry reg(req.root);
-    check(zo_update(&req.record, reg.env()));
+    check_record(zo_update(&req.record, reg.env()), *reg.env(), req.record.instance_urn, &req.record);
     return exit_ok;
 }
 
@@ -128,7 +130,7 @@ int run_delete(const GlobalOptions &global, int argc, char *argv[])
 {
     const auto req = parse_urn_operand("delete", global, argc, argv);
     Registry reg(req.root);
-    check(zo_delete(req.urn.c_str(), reg.env()));
+    check_record(zo_delete(req.urn.c_str(), reg.env()), *reg.env(), req.urn);
     return exit_ok;
 }
 
@@ -137,7 +139,7 @@ int run_get(const GlobalOptions &global, int argc, char *argv[])
     auto req = parse_get(global, argc, argv);
     Registry reg(req.root);
     set_field(req.record.instance_urn, req.urn);
-    check(zo_get(&req.record, reg.env()));
+    check_record(zo_get(&req.record, reg.env()), *reg.env(), req.urn);
     if (!req.format) {
         print_fields(req.record);
         return exit_ok;
@@ -146,7 +148,7 @@ int run_get(const GlobalOptions &global, int argc, char *argv[])
     const std::size_t urn_column = table.column("instance_urn");
     std::erase_if(table.rows, [&](const auto &row) { return row[urn_column] != req.urn; });
     if (table.rows.empty())
-        throw Failure(zo_error(ZO_ERR_REC_NOT_FOUND));  // deleted since zo_get
+        check_record(ZO_ERR_REC_NOT_FOUND, *reg.env(), req.urn);  // deleted since zo_get
     table.rows.resize(1);
     print_records(table, *req.format, true);
     return exit_ok;
@@ -176,7 +178,7 @@ int run_export(const GlobalOptions &global, int argc, char *argv[])
     const auto req = parse_no_operands("export", global, argc, argv);
     Registry reg(req.root);
     char *raw = nullptr;
-    check(zo_get_registry_xml(&raw, reg.env()));
+    check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
     const std::unique_ptr<char, XmlTextDeleter> xml(raw);
     std::fputs(xml.get(), stdout);
     return exit_ok;

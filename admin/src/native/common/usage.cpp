@@ -13,6 +13,7 @@ constexpr std::string_view top_usage =
     "find and ask the registry responders of other hosts.\n"
     "\n"
     "Registry commands (the registry below ROOT, default /):\n"
+    "  init      make the registry directory (and DTD copy) and the registry\n"
     "  add       add a record, print its instance URN\n"
     "  update    change the parent URN or product-defined id of a record\n"
     "  delete    remove a record\n"
@@ -31,7 +32,13 @@ constexpr std::string_view top_usage =
     "\n"
     "Exit status: 0 on success, 1 when the command failed, 2 on a usage error.\n";
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 9> command_usage{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 10> command_usage{{
+    {"init",
+     "Usage: zorbel [-r ROOT] init [--dtd FILE]\n"
+     "Creates the registry directory ROOT/var/sadm/zorbel/registry (mode 0755),\n"
+     "copies the DTD beside it when ROOT is not / (FILE, by default the installed\n"
+     "DTD; an existing copy is kept unless --dtd is given) and creates the registry,\n"
+     "or checks the one there.  Says what it did; running it again changes nothing.\n"},
     {"add",
      "Usage: zorbel [-r ROOT] add --product-name NAME --product-version VERSION\n"
      "           --product-urn URN --product-parent PARENT --vendor VENDOR\n"

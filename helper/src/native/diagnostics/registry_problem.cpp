@@ -1,0 +1,140 @@
+#include "registry_problem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libxml/catalog.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/uri.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace zorbel::diagnostics {
+
+namespace {
+
+struct DocFree {
+    void operator()(xmlDoc *d) const noexcept { xmlFreeDoc(d); }
+};
+struct XmlFree {
+    void operator()(xmlChar *s) const noexcept { xmlFree(s); }
+};
+
+std::string system_reason(int err)
+{
+    return std::strerror(err);
+}
+
+// Opens `path` as a reader would, without blocking on a FIFO or device:
+// 0 when it is a readable regular file, else an errno value.
+int regular_file_error(const std::string &path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return errno;
+    struct stat st{};
+    const int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    close(fd);
+    return err;
+}
+
+// A "file://" URI from the catalog as a path.
+std::string uri_to_path(const xmlChar *uri)
+{
+    std::string text = reinterpret_cast<const char *>(uri);
+    if (!text.starts_with("file://"))
+        return text;
+    const std::unique_ptr<char, decltype(&free)> unescaped(
+        xmlURIUnescapeString(text.c_str() + 7, 0, nullptr), &free);
+    return unescaped ? unescaped.get() : text.substr(7);
+}
+
+// The document type's system identifier, from a parse that loads nothing.
+std::optional<std::string> named_dtd(const std::string &registry_file)
+{
+    const std::unique_ptr<xmlDoc, DocFree> doc(
+        xmlReadFile(registry_file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!doc || doc->intSubset == nullptr || doc->intSubset->SystemID == nullptr)
+        return std::nullopt;
+    return std::string(reinterpret_cast<const char *>(doc->intSubset->SystemID));
+}
+
+std::string with_reason(const std::string &object, int code, const std::string &reason)
+{
+    std::string text = object + ": " + zo_error(code);
+    if (!reason.empty())
+        text += " (" + reason + ")";
+    return text;
+}
+
+// The reason an existing registry file is not valid.
+std::string invalid_reason(const std::string &registry_file)
+{
+    struct stat st{};
+    if (stat(registry_file.c_str(), &st) != 0)
+        return system_reason(errno);
+    if (st.st_size == 0)
+        return "empty file";
+    const auto dtd = named_dtd(registry_file);
+    if (!dtd)
+        return "not well-formed, or without a document type declaration";
+    if (const auto problem = dtd_problem(registry_file))
+        return "its DTD " + problem->path + " cannot be loaded: " + problem->reason +
+               "; copy zorbel.dtd there, or run 'zorbel init' (with --dtd FILE for a root other than /)";
+    return "does not match its DTD " + *dtd;
+}
+
+}  // namespace
+
+std::optional<DtdProblem> dtd_problem(const std::string &registry_file)
+{
+    const auto named = named_dtd(registry_file);
+    if (!named)
+        return std::nullopt;
+    int err = regular_file_error(*named);
+    if (err == 0)
+        return std::nullopt;
+    std::string path = *named;
+    if (err == ENOENT) {
+        const std::unique_ptr<xmlChar, XmlFree> resolved(
+            xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named->c_str())));
+        if (resolved) {
+            path = uri_to_path(resolved.get());
+            err = regular_file_error(path);
+            if (err == 0)
+                return std::nullopt;
+        }
+    }
+    return DtdProblem{path, err == EINVAL ? "not a regular file" : system_reason(err)};
+}
+
+std::string registry_problem(const zo_env_t &env, int code)
+{
+    const std::string dir = env.registry_path, file = env.registry;
+    switch (code) {
+    case ZO_ERR_MAX_LEN_EXCEEDED:
+        return with_reason(env.root_dir, code, "path too long");
+    case ZO_ERR_NO_DIR:
+        if (DIR *d = opendir(dir.c_str())) {
+            closedir(d);
+            const int err = regular_file_error(file);
+            return with_reason(file, code, err == 0 ? "" : system_reason(err));
+        }
+        return with_reason(dir, code, system_reason(errno));
+    case ZO_ERR_XML_INVALID_REG:
+        return with_reason(file, code, invalid_reason(file));
+    case ZO_ERR_XML_SAVE_REG:
+        return with_reason(file, code, access(dir.c_str(), W_OK) == 0 ? "" : system_reason(errno));
+    case ZO_ERR_FILE_ERR:
+        return with_reason(file, code, access(file.c_str(), R_OK | W_OK) == 0 ? "" : system_reason(errno));
+    default:
+        return with_reason(file, code, "");
+    }
+}
+
+}  // namespace zorbel::diagnostics
