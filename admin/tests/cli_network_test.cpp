@@ -3,7 +3,9 @@
 #include "cli_run.h"
 #include "discovery_client.h"
 #include "fake_responder.h"
+#include "host_reader.h"
 #include "http_query.h"
+#include "loopback.h"
 #include "temp_root.h"
 
 #include <fcntl.h>
@@ -13,7 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <regex>
+#include <sstream>
+#include <thread>
 
 namespace zorbel::test {
 namespace {
@@ -83,6 +89,127 @@ TEST_F(CliNetwork, DiscoverPrintsAddressUrnAndAdvertisedPortEveryTime)
     EXPECT_EQ(r.out, "127.0.0.1 " + urn + " 7123\n127.0.0.1 " + urn + " 7123\n");
 }
 
+TEST_F(CliNetwork, DiscoverEndsWhenEveryTargetAnsweredAndReportsNamesThatDoNotResolve)
+{
+    const std::string urn = registry_urn();
+    Child brenloch = start_brenloch(7123);
+    // A time-out far beyond the run's bound: only the early end lets it finish.
+    const auto r = zorbel({"discover", "-p", std::to_string(udp_port), "-t", "600", "no-such-host.invalid",
+                           "127.0.0.1/32"},
+                          8s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "127.0.0.1 " + urn + " 7123\n");
+    EXPECT_TRUE(r.err.starts_with("zorbel: no-such-host.invalid: ")) << r.err;
+}
+
+TEST_F(CliNetwork, InventoryReadsEveryRecordInEachFormat)
+{
+    const std::string a = add_record("Tools <&> \"Më\""), b = add_record("Base");
+    Child tavish = start_tavish(root.root());
+    Child brenloch = start_brenloch(tcp_port);
+    const std::vector<std::string> base{"inventory", "-p", std::to_string(udp_port), "-t", "5", "127.0.0.1"};
+    const auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), base.begin(), base.end());
+        return zorbel(extra);
+    };
+
+    auto r = with({"--format", "json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    ASSERT_EQ(doc["hosts"].size(), 1u);
+    const auto &host = doc["hosts"][0];
+    EXPECT_EQ(host["address"], "127.0.0.1");
+    EXPECT_EQ(host["registry_urn"], registry_urn());
+    EXPECT_EQ(host["tcp_port"], tcp_port);
+    EXPECT_TRUE(host["error"].is_null());
+    ASSERT_EQ(host["records"].size(), 2u);
+    const auto &first = host["records"][a < b ? 0 : 1];
+    EXPECT_EQ(first["instance_urn"], a);
+    EXPECT_EQ(first["product_name"], "Tools <&> \"Më\"");
+    EXPECT_EQ(first.size(), 10u);
+
+    r = with({});  // not a terminal: JSON lines
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    for (int i = 0; i < 2 && std::getline(lines, line); ++i) {
+        auto row = nlohmann::json::parse(line);
+        EXPECT_EQ(row["address"], "127.0.0.1");
+        row.erase("address");
+        row.erase("registry_urn");
+        EXPECT_EQ(row, host["records"][i]);
+    }
+    EXPECT_FALSE(std::getline(lines, line));
+
+    r = with({"--format", "csv"});
+    EXPECT_NE(r.out.find(",\"Tools <&> \"\"Më\"\"\","), std::string::npos) << r.out;
+}
+
+TEST_F(CliNetwork, InventoryReportsAHostThatCannotBeReadAndGoesOn)
+{
+    // A responder that answers discovery but has no TCP service behind it.
+    Child brenloch = start_brenloch(tcp_port);
+    auto r = zorbel({"inventory", "-p", std::to_string(udp_port), "-t", "2", "127.0.0.1", "--format", "json"});
+    EXPECT_EQ(r.status, 1);
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["hosts"][0]["records"].size(), 0u);
+    EXPECT_EQ(doc["hosts"][0]["error"], "connect to 127.0.0.1:" + std::to_string(tcp_port) + ": Connection refused");
+    r = zorbel({"inventory", "-p", std::to_string(udp_port), "-t", "2", "127.0.0.1", "--format", "csv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: 127.0.0.1: connect to 127.0.0.1:" + std::to_string(tcp_port) + ": Connection refused\n");
+    brenloch.stop();
+    r = zorbel({"inventory", "-p", std::to_string(udp_port), "-t", "0.3", "127.0.0.1", "--format", "csv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorbel: no reply\n");
+}
+
+TEST(HostReader, HostileAnswersAreReportedForThatHost)
+{
+    const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+    const std::string urn = "urn:zo:1";
+    const std::string list = head + "<zorbels><link type=\"zorbel\" href=\"/zov1/zorbel/" + urn + "\" /></zorbels>\n";
+    const auto record = [&](const std::string &inner) {
+        return head + "<zo1:response xmlns:zo1=\"http://x/zov1/zorbel\"><zorbel>" + inner + "</zorbel></zo1:response>";
+    };
+    struct Case {
+        const char *name;
+        std::string record_answer;  // what a record request gets (the list is `list`)
+        std::string error;          // start of the host's error; "" for none
+    };
+    const Case cases[] = {
+        {"good", record("<instance_urn>urn:zo:1</instance_urn><product_name>A &amp; &#xe9;</product_name>"), ""},
+        {"garbled", record("<instance_urn>urn:zo:1</product_name>"), "garbled record: "},
+        {"truncated", record("<instance_urn>urn:zo:1</instance_urn>").substr(0, 60), "garbled record: "},
+        {"entities", head + "<!DOCTYPE r [<!ENTITY a \"aaaa\">]><r>&a;</r>", "garbled record: it declares a document type"},
+        {"other record", record("<instance_urn>urn:zo:2</instance_urn><product_name>A</product_name>"),
+         "answered for 'urn:zo:2' when asked for urn:zo:1"},
+        {"oversized", record(std::string(2 << 20, ' ')), "127.0.0.1:"},
+        {"not found", "HTTP/1.0 404 Not Found\r\n\r\n", "127.0.0.1:"},
+        {"never closes", "", "127.0.0.1:"},
+    };
+    for (const auto &c : cases) {
+        FakeResponder server([&](int fd, const std::string &request) {
+            if (request.starts_with("GET /zov1/zorbel/ "))
+                send_bytes(fd, list);
+            else if (!c.record_answer.empty())
+                send_bytes(fd, c.record_answer);
+            else
+                while (!server.stopping() && send_bytes(fd, head.substr(0, 1)))
+                    std::this_thread::sleep_for(20ms);
+        });
+        const auto host = cli::read_host(loopback_address(0), {"urn:zo:r", std::to_string(server.port())}, 1s);
+        if (c.error.empty()) {
+            EXPECT_FALSE(host.error) << c.name << ": " << *host.error;
+            ASSERT_EQ(host.records.size(), 1u) << c.name;
+            EXPECT_EQ(host.records[0][1], "A & \u00e9");
+        } else {
+            ASSERT_TRUE(host.error) << c.name;
+            EXPECT_TRUE(host.error->starts_with(c.error)) << c.name << ": " << *host.error;
+            EXPECT_TRUE(host.records.empty()) << c.name;
+        }
+    }
+}
+
 TEST_F(CliNetwork, DiscoverWithoutAnswerFails)
 {
     const auto r = zorbel({"discover", "--port", std::to_string(udp_port), "--timeout", "0.3", "127.0.0.1"});
@@ -95,10 +222,12 @@ TEST_F(CliNetwork, DiscoverArgumentsAreChecked)
 {
     for (const auto &args : std::vector<std::vector<std::string>>{
              {"discover", "--port", "0"}, {"discover", "--port", "65536"}, {"discover", "--port", "12x"},
-             {"discover", "--timeout", "0"}, {"discover", "--timeout", "soon"}}) {
+             {"discover", "--timeout", "0"}, {"discover", "--timeout", "soon"}, {"discover", "10.0.0.0/15"},
+             {"discover", "10.0.0.0/33"}, {"inventory", "-j", "0"}, {"inventory", "--format", "xml"},
+             {"inventory", "10.1.2.3/8"}, {"inventory", "-t", "-1"}}) {
         const auto r = zorbel(args);
-        EXPECT_EQ(r.status, 2) << args[2];
-        EXPECT_TRUE(r.err.starts_with("zorbel discover: invalid ")) << r.err;
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(r.err.starts_with("zorbel " + args[0] + ": ")) << r.err;
     }
     const auto r = zorbel({"discover", "--timeout", "0.2", "no-such-host.invalid"});
     EXPECT_EQ(r.status, 1);

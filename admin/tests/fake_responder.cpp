@@ -41,10 +41,11 @@ void FakeResponder::accept_loop()
             continue;
         const std::lock_guard lock(mutex_);
         connections_.emplace_back([this, fd] {
-            // The request line, read with a bound in time and size.
+            // The request up to its blank line, read with a bound in time and
+            // size: closing with unread bytes would reset the connection.
             std::string request;
             char c = 0;
-            for (int i = 0; i < 16384 && request.find('\n') == std::string::npos && !stop_; ++i) {
+            for (int i = 0; i < 16384 && !request.ends_with("\r\n\r\n") && !stop_; ++i) {
                 pollfd p{fd, POLLIN, 0};
                 if (poll(&p, 1, 1000) <= 0 || recv(fd, &c, 1, 0) != 1)
                     break;

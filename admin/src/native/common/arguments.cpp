@@ -97,6 +97,15 @@ int parse_port(std::string_view command, std::string_view text)
     return port;
 }
 
+int parse_count(std::string_view command, std::string_view text, int most)
+{
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < 1 || n > most)
+        throw UsageError(command, "invalid number '" + std::string(text) + "' (1 to " + std::to_string(most) + ")");
+    return n;
+}
+
 std::chrono::milliseconds parse_seconds(std::string_view command, std::string_view text)
 {
     const std::string s(text);

@@ -44,6 +44,9 @@ void expect_operands(std::string_view command, const std::vector<std::string> &o
 // A port number, 1 to 65535; anything else throws UsageError.
 int parse_port(std::string_view command, std::string_view text);
 
+// A whole number from 1 to `most`; anything else throws UsageError.
+int parse_count(std::string_view command, std::string_view text, int most);
+
 // A time in seconds (a decimal fraction is allowed), above 0 and at most an
 // hour; anything else throws UsageError.
 std::chrono::milliseconds parse_seconds(std::string_view command, std::string_view text);

@@ -20,7 +20,7 @@ struct Command {
     int (*run)(const GlobalOptions &, int argc, char *argv[]);
 };
 
-constexpr std::array<Command, 10> commands{{
+constexpr std::array<Command, 11> commands{{
     {"init", run_init},
     {"add", run_add},
     {"update", run_update},
@@ -32,6 +32,8 @@ constexpr std::array<Command, 10> commands{{
     {"discover",
      [](const GlobalOptions &g, int argc, char *argv[]) { return discover(parse_discover(g, argc, argv)); }},
     {"query", [](const GlobalOptions &g, int argc, char *argv[]) { return query(parse_query(g, argc, argv)); }},
+    {"inventory",
+     [](const GlobalOptions &g, int argc, char *argv[]) { return inventory(parse_inventory(g, argc, argv)); }},
 }};
 
 constexpr int root_key = 'r';

@@ -11,12 +11,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <set>
 
 namespace zorbel::cli {
 
 namespace {
-
-constexpr const char *limited_broadcast = "255.255.255.255";
 
 bool is_decimal(std::string_view s)
 {
@@ -37,22 +36,15 @@ UniqueFd open_probe_socket()
     return fd;
 }
 
-// Sends one probe to each address; the number that left.
-int send_probes(int fd, const DiscoverRequest &req)
+// Sends one probe to `to`; false (after a line on standard error) when it
+// could not leave.
+bool send_probe(int fd, const sockaddr_in &to)
 {
-    std::vector<std::string> targets = req.addresses;
-    if (targets.empty())
-        targets.emplace_back(limited_broadcast);
-    int sent = 0;
-    for (const auto &host : targets) {
-        const sockaddr_in to = resolve_ipv4(host, req.port);
-        const std::string probe = fresh_probe_text();
-        if (sendto(fd, probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0)
-            std::fprintf(stderr, "zorbel: %s\n", system_error("sendto " + address_text(to)).c_str());
-        else
-            ++sent;
-    }
-    return sent;
+    const std::string probe = fresh_probe_text();
+    if (sendto(fd, probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) >= 0)
+        return true;
+    std::fprintf(stderr, "zorbel: %s\n", system_error("sendto " + address_text(to)).c_str());
+    return false;
 }
 
 }  // namespace
@@ -86,16 +78,30 @@ std::string fresh_probe_text()
     return text;
 }
 
-int discover(const DiscoverRequest &req)
+int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds timeout,
+                     const std::function<void(const sockaddr_in &from, const DiscoveryReply &)> &on_reply)
 {
     const UniqueFd fd = open_probe_socket();
-    if (send_probes(fd.get(), req) == 0)
+    // The unicast addresses still to answer, one entry per probe sent.
+    std::multiset<in_addr_t> waiting;
+    for (const auto &to : targets.unicast)
+        if (send_probe(fd.get(), to))
+            waiting.insert(to.sin_addr.s_addr);
+    bool broadcast = false;
+    if (targets.broadcast) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);  // 255.255.255.255
+        to.sin_port = htons(static_cast<uint16_t>(targets.port));
+        broadcast = send_probe(fd.get(), to);
+    }
+    if (waiting.empty() && !broadcast)
         throw Failure("no probe could be sent");
 
-    const Deadline deadline(req.timeout);
+    const Deadline deadline(timeout);
     int replies = 0;
     std::array<char, 65536> buf{};
-    while (wait_for(fd.get(), POLLIN, deadline)) {
+    while ((broadcast || !waiting.empty()) && wait_for(fd.get(), POLLIN, deadline)) {
         sockaddr_in from{};
         socklen_t len = sizeof from;
         const ssize_t n =
@@ -105,11 +111,23 @@ int discover(const DiscoverRequest &req)
         const auto reply = parse_discovery_reply(std::string_view(buf.data(), static_cast<std::size_t>(n)));
         if (!reply)
             continue;
-        std::printf("%s %s %s\n", address_text(from).c_str(), reply->urn.empty() ? "-" : reply->urn.c_str(),
-                    reply->port.c_str());
-        std::fflush(stdout);
+        if (const auto it = waiting.find(from.sin_addr.s_addr); it != waiting.end())
+            waiting.erase(it);
+        on_reply(from, *reply);
         ++replies;
     }
+    return replies;
+}
+
+int discover(const DiscoverRequest &req)
+{
+    const ProbeTargets targets = expand_targets("discover", req.addresses, req.port);
+    for (const auto &error : targets.errors)
+        std::fprintf(stderr, "zorbel: %s\n", error.c_str());
+    const int replies = probe_responders(targets, req.timeout, [](const sockaddr_in &from, const DiscoveryReply &r) {
+        std::printf("%s %s %s\n", address_text(from).c_str(), r.urn.empty() ? "-" : r.urn.c_str(), r.port.c_str());
+        std::fflush(stdout);
+    });
     if (replies == 0)
         throw Failure("no reply");
     return exit_ok;

@@ -1,7 +1,12 @@
 // zorbel discover: probes discovery responders over UDP and lists who answers.
 #pragma once
 
+#include "targets.h"
+
+#include <netinet/in.h>
+
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +19,7 @@ inline constexpr int default_port = 6481;
 struct DiscoverRequest {
     int port = default_port;
     std::chrono::milliseconds timeout{2000};
-    std::vector<std::string> addresses;  // empty: the limited broadcast address
+    std::vector<std::string> addresses;  // addresses, names, blocks; empty: the limited broadcast address
 };
 
 // One reply: the registry URN (may be empty when the responder has no
@@ -32,9 +37,16 @@ std::optional<DiscoveryReply> parse_discovery_reply(std::string_view datagram);
 // A probe text that no responder has seen: a fixed prefix and 128 random bits.
 std::string fresh_probe_text();
 
-// Sends one fresh probe to each address, prints "ADDRESS URN PORT" for
-// every reply until the time-out ("-" stands for an empty URN) and returns
-// the exit status: 0 when something answered.
+// Sends one fresh probe to each target and passes every reply to
+// `on_reply`, until the time-out or, when no broadcast was sent, until
+// every unicast target has answered.  Returns the number of replies;
+// throws Failure when not one probe could be sent.
+int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds timeout,
+                     const std::function<void(const sockaddr_in &from, const DiscoveryReply &)> &on_reply);
+
+// Reports names that do not resolve on standard error, probes the other
+// targets, prints "ADDRESS URN PORT" for every reply ("-" stands for an
+// empty URN) and returns the exit status: 0 when something answered.
 int discover(const DiscoverRequest &req);
 
 }  // namespace zorbel::cli

@@ -8,6 +8,10 @@ namespace {
 
 constexpr int port_key = 'p';
 constexpr int timeout_key = 't';
+constexpr int jobs_key = 'j';
+constexpr int format_key = 300;
+constexpr int html_key = 301;
+constexpr int most_jobs = 1024;
 
 // The registry root means nothing to a command that talks to another host.
 void refuse_root(std::string_view command, const GlobalOptions &global)
@@ -28,6 +32,34 @@ DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv
             req.port = parse_port("discover", value);
         else
             req.timeout = parse_seconds("discover", value);
+    });
+    return req;
+}
+
+InventoryRequest parse_inventory(const GlobalOptions &global, int argc, char *argv[])
+{
+    refuse_root("inventory", global);
+    InventoryRequest req;
+    const OptionSpec specs[] = {{"port", port_key, true},     {"timeout", timeout_key, true},
+                                {"jobs", jobs_key, true},     {"format", format_key, true},
+                                {"html", html_key, true}};
+    req.targets = read_options("inventory", argc, argv, specs, [&](int key, const char *value) {
+        switch (key) {
+        case port_key:
+            req.port = parse_port("inventory", value);
+            break;
+        case timeout_key:
+            req.discovery_timeout = req.host_timeout = parse_seconds("inventory", value);
+            break;
+        case jobs_key:
+            req.jobs = parse_count("inventory", value, most_jobs);
+            break;
+        case format_key:
+            req.format = parse_format("inventory", value);
+            break;
+        default:
+            req.html = value;
+        }
     });
     return req;
 }

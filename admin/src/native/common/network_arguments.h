@@ -4,11 +4,15 @@
 #include "arguments.h"
 #include "discovery_client.h"
 #include "http_query.h"
+#include "inventory.h"
 
 namespace zorbel::cli {
 
 // discover [--port N] [--timeout SECONDS] [ADDRESS ...]
 DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv[]);
+
+// inventory [--port N] [--timeout SECONDS] [--jobs N] [--format F] [--html FILE] [TARGET ...]
+InventoryRequest parse_inventory(const GlobalOptions &global, int argc, char *argv[]);
 
 // query [--timeout SECONDS] HOST[:PORT] [version|agent|list|xsl|URN]
 QueryRequest parse_query(const GlobalOptions &global, int argc, char *argv[]);
