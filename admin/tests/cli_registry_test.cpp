@@ -348,6 +348,7 @@ TEST_F(CliRegistry, UsageErrorsExitTwoWithTheUsageText)
         {{"list", "-x"}, "zorbel list: unknown option '-x'"},
         {{"list", "--format", "xml"}, "zorbel list: unknown format 'xml' (table, json, jsonl or csv)"},
         {{"get", "urn:zo:x", "--format", ""}, "zorbel get: unknown format '' (table, json, jsonl or csv)"},
+        {{"export", "--format", "json"}, "zorbel export: unknown format 'json' (xml or prometheus)"},
     };
     for (const auto &c : cases) {
         const auto r = zorbel(c.args);

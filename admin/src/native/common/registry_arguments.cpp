@@ -130,6 +130,25 @@ RegistryRequest parse_get(const GlobalOptions &global, int argc, char *argv[])
     return req;
 }
 
+RegistryRequest parse_export(const GlobalOptions &global, int argc, char *argv[])
+{
+    RegistryRequest req;
+    req.root = global.root;
+    const OptionSpec specs[] = {root_option, {"format", format_key, true}};
+    const auto operands = read_options("export", argc, argv, specs, [&](int key, const char *value) {
+        if (key == root_key) {
+            req.root = value;
+            return;
+        }
+        const std::string_view format = value;
+        if (format != "xml" && format != "prometheus")
+            throw UsageError("export", "unknown format '" + std::string(format) + "' (xml or prometheus)");
+        req.prometheus = format == "prometheus";
+    });
+    expect_operands("export", operands, 0, 0);
+    return req;
+}
+
 RegistryRequest parse_list(const GlobalOptions &global, int argc, char *argv[])
 {
     RegistryRequest req;

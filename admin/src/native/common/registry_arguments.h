@@ -22,6 +22,7 @@ struct RegistryRequest {
     std::string urn;                     // delete, get
     std::optional<std::string> product;  // list --product
     std::optional<Format> format;        // get, list: --format
+    bool prometheus = false;             // export --format prometheus
 };
 
 RegistryRequest parse_add(const GlobalOptions &global, int argc, char *argv[]);
@@ -32,7 +33,9 @@ RegistryRequest parse_urn_operand(std::string_view command, const GlobalOptions 
 // get: one instance URN and --format.
 RegistryRequest parse_get(const GlobalOptions &global, int argc, char *argv[]);
 RegistryRequest parse_list(const GlobalOptions &global, int argc, char *argv[]);
-// export and urn: no operands.
+// export: no operands, --format xml or prometheus.
+RegistryRequest parse_export(const GlobalOptions &global, int argc, char *argv[]);
+// urn: no operands.
 RegistryRequest parse_no_operands(std::string_view command, const GlobalOptions &global, int argc,
                                   char *argv[]);
 

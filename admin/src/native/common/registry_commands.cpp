@@ -4,6 +4,7 @@
 #include "error_context.h"
 #include "local_records.h"
 #include "output_format.h"
+#include "prometheus_text.h"
 #include "registry_open.h"
 #include "registry_arguments.h"
 #include "xml_ptr.h"
@@ -175,8 +176,12 @@ int run_list(const GlobalOptions &global, int argc, char *argv[])
 
 int run_export(const GlobalOptions &global, int argc, char *argv[])
 {
-    const auto req = parse_no_operands("export", global, argc, argv);
+    const auto req = parse_export(global, argc, argv);
     Registry reg(req.root);
+    if (req.prometheus) {
+        print_text(prometheus_text(read_table(reg, std::nullopt)));
+        return exit_ok;
+    }
     char *raw = nullptr;
     check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
     const std::unique_ptr<char, XmlTextDeleter> xml(raw);
