@@ -1,0 +1,172 @@
+// zorbel inventory over a simulated fleet in network namespaces, with real
+// broadcast discovery: good hosts, a host whose tavish is stopped, one that
+// answers too slowly, one with markup and non-ASCII values, one empty.
+// Every record of every good host must arrive once in each format.
+#include "csv_reader.h"
+#include "fleet.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <compare>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace zorbel::test {
+namespace {
+
+// Accepts on port 6481 and sends one byte of an answer every 200 ms to
+// each connection in turn, never finishing.
+int trickling_server()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(6481);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 16) != 0)
+        return 1;
+    for (;;) {
+        const int c = accept(fd, nullptr, nullptr);
+        for (int i = 0; c >= 0 && i < 600 && send(c, "H", 1, MSG_NOSIGNAL) == 1; ++i)
+            poll(nullptr, 0, 200);
+        close(c);
+    }
+}
+
+struct Expected {
+    std::string address, urn, name;
+    auto operator<=>(const Expected &) const = default;
+    bool operator==(const Expected &) const = default;
+};
+
+class FleetInventory : public ::testing::Test {
+protected:
+    static constexpr int good[] = {0, 1, 2, 5};  // 2: markup and non-ASCII; 5: empty registry
+    static constexpr int stopped = 3, slow = 4;
+
+    void SetUp() override
+    {
+        if (!Fleet::available())
+            GTEST_SKIP() << "needs root and the ip command";
+        fleet = std::make_unique<Fleet>(6);
+        const std::map<int, std::vector<std::pair<std::string, std::string>>> records{
+            // name as stored (XML text) and as read back
+            {0, {{"Alpha", "Alpha"}, {"Beta", "Beta"}, {"Gamma", "Gamma"}}},
+            {1, {{"Delta", "Delta"}, {"Alpha", "Alpha"}}},
+            {2,
+             {{"&lt;script&gt;alert(1)&lt;/script&gt; Ünï &amp; 東京", "<script>alert(1)</script> Ünï & 東京"},
+              {"&lt;/td&gt;&lt;img src=x&gt; \"q\" 'a', b", "</td><img src=x> \"q\" 'a', b"}}},
+            {3, {{"Unread", "Unread"}}},
+            {4, {{"Slow", "Slow"}}},
+        };
+        for (int h = 0; h < fleet->size(); ++h) {
+            std::string xml;
+            const auto it = records.find(h);
+            for (std::size_t i = 0; it != records.end() && i < it->second.size(); ++i) {
+                const std::string urn = "urn:zo:00000000-0000-1000-8000-0000000" + std::to_string(h) + "000" +
+                                        std::to_string(i);
+                xml += record_xml(urn, "urn:product:p", 0, it->second[i].first);
+                if (h != stopped && h != slow)
+                    expected.insert({fleet->address(h), urn, it->second[i].second});
+            }
+            fleet->root(h).write_registry(xml, "urn:zo:00000000-0000-1000-8000-00000000000" + std::to_string(h));
+        }
+        for (const int h : good)
+            fleet->start(h);
+        fleet->start(stopped, false);
+        fleet->start(slow, false);
+        fleet->run_in(slow, trickling_server);
+    }
+
+    RunResult inventory(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {installed("bin/zorbel"), "inventory", "-t", "2"});
+        return fleet->client(args);
+    }
+
+    std::unique_ptr<Fleet> fleet;
+    std::set<Expected> expected;
+};
+
+TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
+{
+    // JSON: every host that answered, the failed ones with their error.
+    auto r = inventory({"--format", "json"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    ASSERT_EQ(doc["hosts"].size(), 6u) << r.out;
+    std::multiset<Expected> seen;
+    for (const auto &host : doc["hosts"]) {
+        const std::string address = host["address"];
+        const bool failed = address == fleet->address(stopped) || address == fleet->address(slow);
+        EXPECT_EQ(host["error"].is_null(), !failed) << address << ": " << host["error"];
+        EXPECT_EQ(host["tcp_port"], 6481);
+        for (const auto &rec : host["records"])
+            seen.insert({address, rec["instance_urn"], rec["product_name"]});
+    }
+    EXPECT_EQ(std::set<Expected>(seen.begin(), seen.end()), expected);
+    EXPECT_EQ(seen.size(), expected.size());
+    EXPECT_NE(doc["hosts"][stopped]["error"].get<std::string>().find("Connection refused"), std::string::npos);
+    EXPECT_NE(doc["hosts"][slow]["error"].get<std::string>().find("no complete answer in time"), std::string::npos);
+
+    // JSON lines and CSV (with the HTML page written beside it).
+    r = inventory({"--format", "jsonl"});
+    seen.clear();
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto rec = nlohmann::json::parse(line);
+        seen.insert({rec["address"], rec["instance_urn"], rec["product_name"]});
+    }
+    EXPECT_EQ(std::multiset<Expected>(expected.begin(), expected.end()), seen);
+    EXPECT_NE(r.err.find("zorbel: " + fleet->address(stopped) + ": "), std::string::npos) << r.err;
+
+    const std::string page = fleet->root(0).root() + "/fleet.html";
+    r = inventory({"--format", "csv", "--html", page});
+    const auto rows = read_csv(r.out);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0][0], "address");
+    seen.clear();
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        seen.insert({rows[i].at(0), rows[i].at(2), rows[i].at(3)});
+    EXPECT_EQ(std::multiset<Expected>(expected.begin(), expected.end()), seen);
+
+    r = inventory({"--format", "table"});
+    for (const auto &e : expected)
+        EXPECT_EQ(std::regex_search(r.out, std::regex(e.urn)) ? 1 : 0, 1) << e.urn;
+
+    // The page as a browser renders it: one row per record, and nothing in
+    // the values became markup.
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "chromium not installed";
+    char profile[] = "/tmp/zorbel-chromium-XXXXXX";
+    ASSERT_NE(mkdtemp(profile), nullptr);
+    r = fleet->client({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                       "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                       "--disable-sync", std::string("--user-data-dir=") + profile, "--dump-dom",
+                       "file://" + page},
+                      90s);
+    run({"/bin/rm", "-rf", profile});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string dom = r.out;
+    const auto records = dom.substr(dom.find("<table id=\"records\">"));
+    const auto body = records.substr(0, records.find("</table>"));
+    std::ptrdiff_t rows_shown = 0;
+    for (auto p = body.find("<tr>"); p != std::string::npos; p = body.find("<tr>", p + 1))
+        ++rows_shown;
+    EXPECT_EQ(rows_shown, static_cast<std::ptrdiff_t>(expected.size()) + 1) << body;  // and the heading
+    EXPECT_EQ(dom.find("<script"), std::string::npos);
+    EXPECT_EQ(dom.find("<img"), std::string::npos);
+    EXPECT_NE(dom.find("&lt;script&gt;alert(1)&lt;/script&gt; Ünï &amp; 東京"), std::string::npos) << dom;
+}
+
+}  // namespace
+}  // namespace zorbel::test
