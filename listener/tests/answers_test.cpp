@@ -98,4 +98,30 @@ TEST(Answers, ListShowsEveryInstanceUrnWhole)
     zo_close(&env);
 }
 
+// Request bytes that XML cannot carry are echoed as U+FFFD, one per byte;
+// the answer stays well-formed.
+TEST(Answers, RequestBytesXmlCannotCarryAreReplaced)
+{
+    TempRoot root;
+    root.write_registry(record_xml("urn:zo:1"));
+    zo_env_t env{};
+    ASSERT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR);
+    const std::string r = "\xEF\xBF\xBD";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"urn:zo:a\x01\x1b[31m", "urn:zo:a" + r + r + "[31m"},
+        {"urn:zo:\xff\xfe", "urn:zo:" + r + r},
+        {"urn:zo:\xc3", "urn:zo:" + r},                     // cut sequence
+        {"urn:zo:\xc0\xaf", "urn:zo:" + r + r},            // overlong
+        {"urn:zo:\xed\xa0\x80", "urn:zo:" + r + r + r},   // surrogate
+        {"urn:zo:\xef\xbf\xbe", "urn:zo:" + r + r + r},   // U+FFFE
+        {"urn:zo:\xc3\xa9\xf0\x9f\x98\x80\x7f", "urn:zo:\xc3\xa9\xf0\x9f\x98\x80\x7f"},  // fit text unchanged
+    };
+    for (const auto &[urn, shown] : cases) {
+        const std::string got = answer(env, "GET /zov1/zorbel/" + urn + " HTTP/1.0");
+        EXPECT_NE(got.find("<instance_urn>" + shown + "</instance_urn>"), std::string::npos) << got;
+        EXPECT_EQ(xmllint(body_of(got)), "") << got;
+    }
+    zo_close(&env);
+}
+
 }  // namespace

@@ -260,6 +260,43 @@ TEST(Connections, HeadersOfAClientThatFinishedSendingAreDrained)
     })) << r.stderr_text();
 }
 
+// tavish -i on a connection handed over as descriptors 0, 1 and 2, as a
+// classic inetd does: what the client received and how tavish ended.
+std::pair<std::string, int> inetd_exchange(const TempRoot &root, const std::string &request, bool read_answer)
+{
+    int sv[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    SpawnOptions o;
+    o.stdin_fd = o.stdout_fd = o.stderr_fd = sv[1];
+    Child tavish = Child::spawn({tavish_binary, "-i", "-r", root.root()}, o);
+    close(sv[1]);
+    send(sv[0], request.data(), request.size(), MSG_NOSIGNAL);
+    std::string got;
+    if (read_answer)
+        time_to_eof(sv[0], got, 5s);
+    close(sv[0]);
+    return {got, tavish.wait_status(10s)};
+}
+
+TEST(Inetd, NeitherAGoneClientNorDiagnosticsSpoilTheConnection)
+{
+    // A client gone before its large answer is written: a failed send, not SIGPIPE.
+    TempRoot big;
+    std::string records;
+    for (int i = 0; i < 3000; ++i)
+        records += record_xml("urn:zo:" + std::to_string(i));
+    big.write_registry(records);
+    EXPECT_EQ(inetd_exchange(big, "GET /zov1/zorbel/ HTTP/1.0\n", false).second, 0);
+
+    // A registry the XML library complains about: its diagnostics never
+    // reach the client's socket, which carries the answer alone.
+    TempRoot invalid;
+    invalid.write_registry("<zorbel><secret>canary-text</secret></zorbel>");
+    const auto [got, status] = inetd_exchange(invalid, "GET /zov1/agent/version/ HTTP/1.0\n", true);
+    EXPECT_EQ(got, version_response);
+    EXPECT_EQ(status, 0);
+}
+
 TEST(Inetd, ServesTheConnectionOnDescriptorZero)
 {
     TempRoot root;

@@ -50,8 +50,8 @@ Child Child::spawn(const std::vector<std::string> &argv, const SpawnOptions &opt
         const int devnull = open("/dev/null", O_RDWR);
         dup2(opts.stdin_fd >= 0 ? opts.stdin_fd : devnull, 0);
         dup2(opts.stdout_fd >= 0 ? opts.stdout_fd : devnull, 1);
-        int err = devnull;
-        if (!opts.stderr_path.empty())
+        int err = opts.stderr_fd >= 0 ? opts.stderr_fd : devnull;
+        if (opts.stderr_fd < 0 && !opts.stderr_path.empty())
             err = open(opts.stderr_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(err >= 0 ? err : devnull, 2);
         for (int fd = 3; fd < 1024; ++fd)

@@ -18,6 +18,7 @@ struct SpawnOptions {
     int stdin_fd = -1;             // dup'ed onto 0 when >= 0 (else /dev/null)
     int stdout_fd = -1;            // dup'ed onto 1 when >= 0 (else /dev/null)
     std::string stderr_path;       // standard error goes to this file when set (else /dev/null)
+    int stderr_fd = -1;            // dup'ed onto 2 when >= 0 (before stderr_path)
     std::vector<int> keep_fds;     // other descriptors left open in the child
 };
 

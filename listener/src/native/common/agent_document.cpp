@@ -4,6 +4,7 @@
 #include "resources.h"
 #include "socket_io.h"
 #include "strl.h"
+#include "xml_chars.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,16 +29,17 @@ size_t overhead(const Element &e)
 }
 
 // Appends each element as "<indent><name>value</name>\n", its value
-// escaped and, where the line or the document would grow past its limit,
-// cut before the first escape item that does not fit, so that every
+// escaped (bytes XML cannot carry replaced) and, where the line or the
+// document would grow past its limit, cut before the first escape item or
+// character that does not fit, so that every
 // element stays whole and the document well-formed.
 void append_elements(std::string &doc, const std::vector<Element> &elements, size_t &room)
 {
     std::vector<char> escaped(line_limit + 1);
     for (const Element &e : elements) {
         const size_t budget = std::min(line_limit - overhead(e), room);
-        encode_chars(e.value, escaped.data(), static_cast<int>(budget + 1));
-        const std::string_view value(escaped.data());
+        encode_chars(zorbel::tavish::xml_chars(e.value).c_str(), escaped.data(), static_cast<int>(budget + 1));
+        const std::string_view value = zorbel::tavish::whole_chars(escaped.data());
         room -= value.size();
         doc.append(e.indent).append("<").append(e.name).append(">").append(value);
         doc.append("</").append(e.name).append(">\n");

@@ -7,7 +7,10 @@
 #include "strl.h"
 #include "sysinfo.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +76,23 @@ bool apply_option(Settings &s, int letter, const char *operand)
     return true;
 }
 
+// In inetd mode standard error may be the client's connection itself (a
+// classic inetd hands it over as descriptors 0, 1 and 2, and no -l moved
+// it): the registry library's and the XML library's diagnostics then go
+// nowhere instead of into the answer.
+void keep_diagnostics_off_the_connection()
+{
+    struct stat in {}, err {};
+    if (fstat(STDIN_FILENO, &in) != 0 || fstat(STDERR_FILENO, &err) != 0 || !S_ISSOCK(err.st_mode) ||
+        in.st_dev != err.st_dev || in.st_ino != err.st_ino)
+        return;
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -94,17 +114,20 @@ int main(int argc, char *argv[])
 
     std::memset(&zo_sysinfo, 0, sizeof zo_sysinfo);
 
+    // A client that goes away mid-answer makes a send fail, in every mode;
+    // it never ends the process.
+    signal(SIGPIPE, SIG_IGN);
     if (s.inetd) {
         tavish_verbose = 0;
+        keep_diagnostics_off_the_connection();
     } else {
-        signal(SIGPIPE, SIG_IGN);
         if (s.do_daemon)
             zorbel::daemon::make_daemon_process();
+        // A long-running reader: answer from the last validated parse while
+        // the registry provably has not changed.
+        zorbel::set_registry_cache(true);
     }
 
-    // A long-running reader: answer from the last validated parse while
-    // the registry provably has not changed.
-    zorbel::set_registry_cache(true);
     std::memset(&zo_env, 0, sizeof zo_env);
     if (zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env) < 0)
         s.registry_location.reset();

@@ -5,6 +5,7 @@
 #include "socket_io.h"
 #include "startup.h"
 #include "strl.h"
+#include "xml_chars.h"
 #include "xml_ptr.h"
 
 #include <array>
@@ -40,11 +41,12 @@ void send_response_close(int sockfd)
     sock_printf(sockfd, BODY, "</zo1:response>\n");
 }
 
-// Sends `format` (holding one %s) with `value` escaped for element content.
+// Sends `format` (holding one %s) with `value` escaped for element content,
+// bytes that XML cannot carry replaced.
 void send_escaped(int sockfd, const char *format, const char *value)
 {
     char encoded[max_encode_len];
-    encode_chars(value, encoded, max_encode_len);
+    encode_chars(zorbel::tavish::xml_chars(value).c_str(), encoded, max_encode_len);
     sock_printf(sockfd, BODY, format, encoded);
 }
 

@@ -2,6 +2,7 @@
 
 #include "globals.h"
 #include "startup.h"
+#include "xml_chars.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -106,7 +107,7 @@ char *sock_gets_until(int sockfd, char *s, int n, Clock::time_point deadline, bo
 
 std::string encode_attribute(std::string_view in)
 {
-    const std::string text(in.substr(0, std::min(in.find('\0'), in.size())));
+    const std::string text = xml_chars(in.substr(0, std::min(in.find('\0'), in.size())));
     std::string escaped(text.size() * 5 + 1, '\0');
     encode_chars(text.c_str(), escaped.data(), static_cast<int>(escaped.size()));
     escaped.resize(std::strlen(escaped.c_str()));
