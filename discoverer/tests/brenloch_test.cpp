@@ -4,6 +4,7 @@
 #include "temp_root.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -212,22 +213,30 @@ TEST(Brenloch, StartUpRefusals)
             out += line;
         return out;
     };
-    struct Case { std::vector<std::string> args; std::string err; int status; };
+    struct Case { std::vector<std::string> args; std::string err; int status; std::string out = ""; };
     const Case cases[] = {
         {{"-f", "-u"}, "Option -u requires an operand\n" + usage, 1},
         {{"-x", "-f", "-y"}, "Unrecognized option: -x\nUnrecognized option: -y\n" + usage, 2},
         {std::vector<std::string>(256, "-x"), repeat("Unrecognized option: -x\n", 256) + usage, 255},
         {{"-f", "-G", "no-such-group-zq"}, "WARNING: no such group exists: no-such-group-zq\n", 1},
         {{"-f", "-U", "no-such-user-zq"}, "WARNING: no such user exists: no-such-user-zq\n", 1},
+        {{"--help"}, "", 0, usage},  // a lone --help or --version: standard output, status 0
+        {{"--version"}, "", 0, "brenloch 1.1.4\n"},
     };
     TempRoot root;
     const std::string err = root.root() + "/err";
     for (const auto &c : cases) {
         std::vector<std::string> argv = {BRENLOCH_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        Child child = Child::spawn(argv, options(err));
+        const std::string out_path = root.root() + "/out";
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        auto opts = options(err);
+        opts.stdout_fd = out;
+        Child child = Child::spawn(argv, opts);
+        close(out);
         EXPECT_EQ(child.wait_exit_code(), c.status);
         EXPECT_EQ(read_file(err), c.err);
+        EXPECT_EQ(read_file(out_path), c.out);
         unlink(err.c_str());
     }
 }

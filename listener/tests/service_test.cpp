@@ -65,6 +65,23 @@ TEST(Options, ErrorsCountAndPrintTheUsage)
     EXPECT_EQ(r.out, "Unrecognized option: -x\nUnrecognized option: -q\nUsage: tavish" + usage_tail);
 }
 
+// A lone --help or --version answers on standard output and exits; nothing
+// is written into the working directory (the letters would read -h -e -l p).
+TEST(Options, LoneHelpAndVersionAnswerOnStandardOutput)
+{
+    TempRoot dir(bare_root());
+    const std::pair<std::string, std::string> cases[] = {{"--help", "Usage: tavish" + usage_tail},
+                                                         {"--version", "tavish 1.1.4\n"}};
+    for (const auto &[arg, out] : cases) {
+        const auto r = run_command("cd " + dir.root() + " && " + tavish_binary + " " + arg + " 2>&1");
+        EXPECT_EQ(r.status, 0) << arg;
+        EXPECT_EQ(r.out, out);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.root()));
+    const auto two = run_tavish(dir, {tavish_binary, "--help", "-f"});
+    EXPECT_NE(two.status, 0);  // not lone: the option letters as ever
+}
+
 TEST(Options, AcceptedOptionsStartTheService)
 {
     // Refused logs: the responder runs on with its standard error, and a
@@ -96,6 +113,18 @@ TEST(Options, AcceptedOptionsStartTheService)
     EXPECT_EQ(r.stderr_text(), "Encryption support not enabled, ignoring encryption key\n");
     EXPECT_TRUE(eventually([&] { return read_file(log).find("GET agent version\n") != std::string::npos; }));
     EXPECT_EQ(read_file(log).rfind("earlier\ngot TCP connection: (fd=", 0), 0u) << read_file(log);
+}
+
+TEST(Options, VerboseReportsARegistryThatCannotBeOpenedOnce)
+{
+    TempRoot bare(bare_root());
+    Responder quiet({"-r", bare.root()});
+    Responder verbose({"-v", "-r", bare.root()});
+    EXPECT_EQ(verbose.get("GET /zov1/agent/version/ HTTP/1.0"), version_response);
+    EXPECT_EQ(quiet.stderr_text(), "");
+    EXPECT_TRUE(verbose.stderr_text().starts_with("zo_initialize: " + bare.registry_dir() +
+                                                  ": Unable to open directory or file (No such file or directory)\n"))
+        << verbose.stderr_text();
 }
 
 TEST(Listen, PortIsTakenModulo65536AndLoopbackOnlyWithL)

@@ -67,14 +67,14 @@ void redirect_stderr(const char *path, LogOpen how)
     }
 }
 
-void print_usage(const char *argv0, std::span<const char *const> lines)
+void print_usage(const char *argv0, std::span<const char *const> lines, FILE *to)
 {
     std::string name = argv0 ? argv0 : "";
     std::vector<char> copy(name.begin(), name.end());
     copy.push_back('\0');
-    fprintf(stderr, "Usage: %s [options]\n", basename(copy.data()));
+    fprintf(to, "Usage: %s [options]\n", basename(copy.data()));
     for (const char *line : lines)
-        fputs(line, stderr);
+        fputs(line, to);
 }
 
 int option_error_status(int errors)

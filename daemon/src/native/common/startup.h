@@ -5,6 +5,7 @@
 
 #include "log_file.h"
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <span>
@@ -31,7 +32,7 @@ bool copy_operand(std::optional<std::string> &into, const char *operand, const c
 void redirect_stderr(const char *path, LogOpen how);
 
 // "Usage: <basename of argv0> [options]" followed by the program's lines.
-void print_usage(const char *argv0, std::span<const char *const> lines);
+void print_usage(const char *argv0, std::span<const char *const> lines, FILE *to = stderr);
 
 // The exit status for `errors` option errors: their count, kept below 256
 // so that many errors can never read as success.

@@ -2,11 +2,14 @@
 // URN and the TCP port at which the network responder serves the records.
 #include "discovery.h"
 #include "group_switch.h"
+#include "lone_option.h"
+#include "registry_problem.h"
 #include "startup.h"
 #include "zorbel.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -65,6 +68,8 @@ zo_env_t zo_env;  // the process's registry environment, for its whole life
 
 int main(int argc, char *argv[])
 {
+    if (const auto status = answer_lone_option(argc, argv, usage_lines))
+        return *status;
     Settings s;
     const int errors = parse_options(argc, argv, option_letters,
                                      [&s](int letter, const char *operand) { return take_option(s, letter, operand); });
@@ -83,10 +88,13 @@ int main(int argc, char *argv[])
         return 1;
 
     // A registry that cannot be opened is not fatal: the replies then carry
-    // an empty URN.  The library reports its own diagnostics.
+    // an empty URN.  With -v the reason is reported once, here.
     std::memset(&zo_env, 0, sizeof zo_env);
-    if (zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env) < 0)
+    if (const int rc = zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env); rc < 0) {
+        if (brenloch_verbose > 0)
+            fprintf(stderr, "zo_initialize: %s\n", zorbel::diagnostics::registry_problem(zo_env, rc).c_str());
         s.registry_location.reset();
+    }
 
     receive_discovery_messages(s.udp_port, s.tcp_port, s.inetd, s.probe_fd);
 }

@@ -3,6 +3,8 @@
 #include "registry_cache.h"
 #include "service_loop.h"
 #include "group_switch.h"
+#include "lone_option.h"
+#include "registry_problem.h"
 #include "startup.h"
 #include "strl.h"
 #include "sysinfo.h"
@@ -97,6 +99,8 @@ void keep_diagnostics_off_the_connection()
 
 int main(int argc, char *argv[])
 {
+    if (const auto status = zorbel::daemon::answer_lone_option(argc, argv, usage_lines))
+        return *status;
     Settings s;
     const int errors = zorbel::daemon::parse_options(
         argc, argv, option_letters, [&s](int letter, const char *operand) { return apply_option(s, letter, operand); });
@@ -129,8 +133,11 @@ int main(int argc, char *argv[])
     }
 
     std::memset(&zo_env, 0, sizeof zo_env);
-    if (zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env) < 0)
+    if (const int rc = zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env); rc < 0) {
+        if (tavish_verbose > 0)
+            fprintf(stderr, "zo_initialize: %s\n", zorbel::diagnostics::registry_problem(zo_env, rc).c_str());
         s.registry_location.reset();
+    }
     strlcpy(registry_version, zo_env.registry_version, sizeof registry_version);
 
     agent_ctx.zo_env = &zo_env;
