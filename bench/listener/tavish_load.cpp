@@ -4,9 +4,12 @@
 // and the median and 99th-percentile time of a complete response.
 //
 //   tavish_load PORT PATH [--clients N] [--seconds S] [--expect BYTES]
+//               [--idle N] [--stuck PATH]
 //
 // --expect: the response must be exactly this many bytes (else it counts
 // as an error), so a server that answers short is not measured as fast.
+// --idle: N connections that send nothing stay open during the run.
+// --stuck: one connection asks for PATH and never reads its answer.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -33,6 +36,8 @@ struct Options {
     int clients = 1;
     double seconds = 2.0;
     long expect = -1;
+    int idle = 0;
+    std::string stuck;
 };
 
 struct ClientResult {
@@ -40,19 +45,36 @@ struct ClientResult {
     long errors = 0;
 };
 
-// One request on a fresh connection; the number of bytes received, or -1.
-long one_request(int port, const std::string &request)
+// A connection to 127.0.0.1:port (with a small receive buffer when
+// `small_buffer`), or -1.
+int connect_to(int port, bool small_buffer = false)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    if (small_buffer) {
+        const int size = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One request on a fresh connection; the number of bytes received, or -1.
+long one_request(int port, const std::string &request)
+{
+    const int fd = connect_to(port);
+    if (fd < 0)
+        return -1;
     long got = -1;
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         got = 0;
         bool http = true;
         char buf[65536];
@@ -109,6 +131,10 @@ Options parse(int argc, char **argv)
             o.seconds = atof(argv[i + 1]);
         else if (k == "--expect")
             o.expect = atol(argv[i + 1]);
+        else if (k == "--idle")
+            o.idle = std::max(0, atoi(argv[i + 1]));
+        else if (k == "--stuck")
+            o.stuck = argv[i + 1];
     }
     return o;
 }
@@ -128,6 +154,21 @@ int main(int argc, char **argv)
     if (run.expect < 0)
         run.expect = first;
 
+    std::vector<int> held;
+    for (int i = 0; i < run.idle; ++i)
+        held.push_back(connect_to(run.port));
+    if (!run.stuck.empty()) {
+        const int fd = connect_to(run.port, true);
+        const std::string request = "GET " + run.stuck + " HTTP/1.0\r\n\r\n";
+        if (fd >= 0)
+            send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        held.push_back(fd);
+    }
+    if (std::count(held.begin(), held.end(), -1) > 0) {
+        fprintf(stderr, "could not open the idle and stuck connections\n");
+        return 1;
+    }
+
     std::vector<ClientResult> results(static_cast<size_t>(run.clients));
     std::vector<std::thread> threads;
     const auto start = Clock::now();
@@ -137,6 +178,8 @@ int main(int argc, char **argv)
     for (auto &t : threads)
         t.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    for (const int fd : held)
+        close(fd);
 
     std::vector<double> all;
     long errors = 0;

@@ -44,7 +44,8 @@ TEST(Answers, KeptParseAnswersLikeAFreshOne)
             records += record_xml("urn:zo:g" + std::to_string(i));
         if (c.special)
             records += record_xml("urn:zo:&id;", "urn:p&amp;q", 0, "&co; R&amp;D &lt;beta&gt; " + long_text) +
-                       record_xml("urn:zo:" + long_text, "urn:p", 0, "&lt;/product_name&gt;\"'");
+                       record_xml("urn:zo:" + long_text, "urn:p", 0, "&lt;/product_name&gt;\"'") +
+                       record_xml("urn:zo:g1", "urn:p", 0, "a later record with the same URN");
         write_with_entities(root, "<!ENTITY id \"ent-id\">\n<!ENTITY co \"Quesk &#38;amp; Co\">\n", records);
         zo_env_t env{};
         ASSERT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR) << c.name;
@@ -84,14 +85,22 @@ TEST(Answers, ListShowsEveryInstanceUrnWhole)
 {
     TempRoot root;
     const std::string long_urn = "urn:zo:" + std::string(20000, 'u');
-    write_with_entities(root, "<!ENTITY id \"ent-id\">\n",
-                        record_xml("urn:zo:&id;") + record_xml(long_urn) + record_xml("urn:zo:last"));
+    std::string many_refs;
+    for (int i = 0; i < 5000; ++i)
+        many_refs += "&big;";
+    write_with_entities(root, "<!ENTITY id \"ent-id\">\n<!ENTITY big \"" + std::string(10000, 'b') + "\">\n",
+                        record_xml("urn:zo:&id;") + record_xml(long_urn) + record_xml("urn:zo:" + many_refs) +
+                            record_xml("urn:zo:last"));
     zo_env_t env{};
     ASSERT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR);
     const std::string list = answer(env, "GET /zov1/zorbel/ HTTP/1.0");
     EXPECT_NE(list.find("  <link type=\"zorbel\" href=\"/zov1/zorbel/urn:zo:ent-id\" />\n"), std::string::npos);
     EXPECT_NE(list.find("  <link type=\"zorbel\" href=\"/zov1/zorbel/" + long_urn + "\" />\n"), std::string::npos);
     EXPECT_NE(list.find("urn:zo:last"), std::string::npos);
+    // References to a large entity add no more than a field holds, and a margin.
+    const size_t big = list.find("urn:zo:bbb");
+    ASSERT_NE(big, std::string::npos);
+    EXPECT_LT(list.find('"', big) - big, 400u);
     EXPECT_EQ(xmllint(body_of(list)), "");
     const std::string record = answer(env, "GET /zov1/zorbel/urn:zo:ent-id HTTP/1.0");
     EXPECT_NE(record.find("<product_name>Name</product_name>"), std::string::npos) << record;

@@ -86,6 +86,23 @@ xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
     return nullptr;
 }
 
+xmlNode *ValidRegistry::first_record(const char *instance_urn)
+{
+    std::call_once(indexed_, [this] {
+        xmlDoc *d = doc.get();
+        for_each_record(d, [&](xmlNode *record) {
+            for_each_element(record, [&](xmlNode *n, std::string_view name) {
+                if (name != "instance_urn")
+                    return;
+                if (const xml::CharPtr text = xml::node_text(d, n))
+                    first_by_urn_.try_emplace(std::string(xml::view(text.get())), record);
+            });
+        });
+    });
+    const auto it = first_by_urn_.find(instance_urn);
+    return it == first_by_urn_.end() ? nullptr : it->second;
+}
+
 namespace {
 
 // Steps of zo_get before the registry is read: the checks, then the
@@ -106,9 +123,8 @@ int prepare_lookup(zo_t *s, const zo_env_t *env)
     return ZO_ERR_NO_ERROR;
 }
 
-int look_up_record(xmlDoc *doc, zo_t *s)
+int read_found_record(xmlDoc *doc, xmlNode *record, zo_t *s)
 {
-    xmlNode *record = first_record_with_urn(doc, s->instance_urn);
     if (record == nullptr)
         return ZO_ERR_REC_NOT_FOUND;
     read_record(doc, record, *s);
@@ -124,7 +140,7 @@ int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
         return rc;
     if (const int rc = load_valid_registry(env, doc, fd); rc != ZO_ERR_NO_ERROR)
         return rc;
-    return look_up_record(doc.get(), s);
+    return read_found_record(doc.get(), first_record_with_urn(doc.get(), s->instance_urn), s);
 }
 
 }  // namespace zorbel
@@ -136,7 +152,11 @@ extern "C" int zo_get(zo_t *s, zo_env_t *env)
     RegistrySnapshot registry;
     if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
         return rc;
-    return look_up_record(registry->doc.get(), s);
+    // A kept parse (shared with the cache) is looked up through its index.
+    xmlDoc *doc = registry->doc.get();
+    xmlNode *record = registry.use_count() > 1 ? registry->first_record(s->instance_urn)
+                                               : first_record_with_urn(doc, s->instance_urn);
+    return read_found_record(doc, record, s);
 }
 
 extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_urn_pp, zo_env_t *env)

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace zorbel {
 
@@ -17,6 +19,15 @@ struct ValidRegistry {
     std::uint64_t generation = 0;  // different for every parse in the process
     std::string registry_urn;      // the root's "urn" and "version"
     std::string registry_version;
+
+    // The first record, in document order, that carries this instance URN
+    // (as first_record_with_urn finds it), from an index built on first use:
+    // a kept parse answers many lookups.
+    xmlNode *first_record(const char *instance_urn);
+
+private:
+    std::once_flag indexed_;
+    std::unordered_map<std::string, xmlNode *> first_by_urn_;
 };
 // A caller holding the only reference (use_count() == 1) may take the
 // document apart; a kept one is shared and must stay as it is.

@@ -84,24 +84,49 @@ const Route *route_for(const char *buf)
     return nullptr;
 }
 
+// What the text of an instance URN may gain from entity references: as much
+// as the field holds, and a margin.  Literal text counts in full (it is in
+// the file already); no registry can make the list grow by more.
+constexpr size_t urn_expansion_limit = 256 + 64;
+
+// Appends the text of `n` and its siblings, entity references expanded
+// within `budget` bytes of entity text.
+void append_text(xmlDoc *doc, const xmlNode *n, bool in_entity, size_t &budget, std::string &out)
+{
+    for (; n != nullptr; n = n->next) {
+        if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
+            std::string_view text = zorbel::xml::view(n->content);
+            if (in_entity) {
+                text = text.substr(0, budget);
+                budget -= text.size();
+            }
+            out += text;
+        } else if (n->type == XML_ENTITY_REF_NODE && budget > 0) {
+            if (const xmlEntity *ent = xmlGetDocEntity(doc, n->name))
+                append_text(doc, ent->children, true, budget, out);
+        }
+    }
+}
+
 // The link lines of the list, one per instance URN of every record, in
 // document order, each given to `line`.  Read from the validated parse
 // itself, where entity references in a URN still have their declarations.
 template <class Line>
 void render_links(xmlDoc *doc, Line line)
 {
-    const xmlNode *root = xmlDocGetRootElement(doc);
+    xmlNode *root = xmlDocGetRootElement(doc);
     for (const xmlNode *rec = root->children; rec != nullptr; rec = rec->next) {
         if (!zorbel::xml::is_element(rec, "zorbel"))
             continue;
         for (const xmlNode *field = rec->children; field != nullptr; field = field->next) {
             if (!zorbel::xml::is_element(field, "instance_urn"))
                 continue;
-            const zorbel::xml::CharPtr text = zorbel::xml::node_text(doc, field);
-            if (text == nullptr)
-                continue;
-            line("  <link type=\"zorbel\" href=\"/zov1/zorbel/" +
-                 zorbel::tavish::encode_attribute(zorbel::xml::view(text.get())) + "\" />\n");
+            if (field->children == nullptr)
+                continue;  // an element without text yields no line
+            std::string text;
+            size_t budget = urn_expansion_limit;
+            append_text(doc, field->children, false, budget, text);
+            line("  <link type=\"zorbel\" href=\"/zov1/zorbel/" + zorbel::tavish::encode_attribute(text) + "\" />\n");
         }
     }
 }
