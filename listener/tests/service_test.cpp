@@ -269,6 +269,25 @@ TEST(Connections, SlowClientsCannotHoldTheResponder)
     close(stuck);
 }
 
+// With 512 connections open, a new one closes the one that has waited
+// longest for its client, and is served.
+TEST(Connections, TheOldestIdleConnectionMakesRoom)
+{
+    Responder r;
+    std::vector<int> idle;
+    for (int i = 0; i < 512; ++i)
+        idle.push_back(connect_tcp(r.port));
+    ASSERT_EQ(std::count(idle.begin(), idle.end(), -1), 0);
+    std::this_thread::sleep_for(300ms);  // all of them accepted
+    EXPECT_EQ(tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 3s), version_response);
+    std::string got;
+    EXPECT_TRUE(time_to_eof(idle.front(), got, 1s).has_value()) << "the oldest is closed";
+    EXPECT_EQ(got, "");
+    EXPECT_FALSE(time_to_eof(idle.back(), got, 100ms).has_value()) << "the newest stays open";
+    for (const int fd : idle)
+        close(fd);
+}
+
 // A client that sends its headers and ends its side at once still has
 // them read (and echoed at -v -v) after its response.
 TEST(Connections, HeadersOfAClientThatFinishedSendingAreDrained)

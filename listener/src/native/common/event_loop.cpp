@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <tuple>
 #include <unordered_map>
 
 namespace zorbel::tavish {
@@ -63,6 +64,7 @@ private:
     struct Entry {
         std::unique_ptr<Connection> conn;
         std::uint32_t events;  // as registered with epoll
+        std::uint64_t serial;  // order of acceptance: the older of two equal waits goes first
     };
     using Map = std::unordered_map<int, Entry>;
 
@@ -126,7 +128,8 @@ private:
                 continue;
             }
             const Connection &o = *oldest->second.conn;
-            if (std::make_pair(!c.idle(), c.last_activity()) < std::make_pair(!o.idle(), o.last_activity()))
+            if (std::make_tuple(!c.idle(), c.last_activity(), it->second.serial) <
+                std::make_tuple(!o.idle(), o.last_activity(), oldest->second.serial))
                 oldest = it;
         }
         if (oldest == connections_.end())
@@ -168,7 +171,7 @@ private:
             ev.data.fd = key;
             if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, key, &ev) != 0)
                 continue;  // closed again at once
-            connections_[key] = Entry{std::make_unique<Connection>(std::move(fd), now), EPOLLIN};
+            connections_[key] = Entry{std::make_unique<Connection>(std::move(fd), now), EPOLLIN, ++accepted_};
         }
     }
 
@@ -177,6 +180,7 @@ private:
     UniqueFd epoll_;
     Map connections_;
     bool accepting_ = false;
+    std::uint64_t accepted_ = 0;
     Clock::time_point resume_accept_{};
 };
 
