@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <libxml/catalog.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -471,6 +475,67 @@ TEST(Initialize, DefaultRootIsTheStandardPlace)
         return 0;
     });
     EXPECT_EQ(child.wait_exit_code(), 0);
+}
+
+// The DTD a registry names is read only from a local regular file (after
+// the system catalog has mapped its identifier): never from the network,
+// never from a FIFO, and the XML library's diagnostics quote no content of
+// what it was pointed at.
+TEST(Initialize, DtdIsLoadedOnlyFromALocalRegularFile)
+{
+    const TempRoot r;
+    const std::string canary = "secret-canary-7d41", secret = r.root() + "/secret";
+    write_file(secret, "root password: " + canary + "\n<!ELEMENT " + canary + " EMPTY>\n");
+    ASSERT_EQ(mkfifo((r.root() + "/fifo").c_str(), 0600), 0);
+    fs::create_directories(r.root() + "/elsewhere");
+    fs::copy_file(r.dtd_file(), r.root() + "/elsewhere/zorbel.dtd");
+    const std::string catalog = r.root() + "/catalog";
+    write_file(catalog, "<?xml version=\"1.0\"?>\n<catalog xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">"
+                        "<system systemId=\"/nowhere/zorbel.dtd\" uri=\"file://" + r.root() +
+                        "/elsewhere/zorbel.dtd\"/></catalog>\n");
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    const struct {
+        std::string system_id;
+        int expected;
+    } cases[] = {
+        {secret, ZO_ERR_XML_INVALID_REG},
+        {r.root() + "/fifo", ZO_ERR_XML_INVALID_REG},
+        {"http://127.0.0.1:" + port + "/zorbel.dtd", ZO_ERR_XML_INVALID_REG},
+        {"ftp://127.0.0.1:" + port + "/zorbel.dtd", ZO_ERR_XML_INVALID_REG},
+        {r.root(), ZO_ERR_XML_INVALID_REG},
+        {r.root() + "/elsewhere/zorbel.dtd", ZO_ERR_NO_ERROR},
+        {"file://" + r.root() + "/elsewhere/zorbel.dtd", ZO_ERR_NO_ERROR},
+        {"zorbel.dtd", ZO_ERR_NO_ERROR},  // beside the registry
+        {"/nowhere/zorbel.dtd", ZO_ERR_NO_ERROR},  // through the catalog
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.system_id);
+        write_file(r.registry_file(), "<?xml version=\"1.0\"?>\n<!DOCTYPE registry SYSTEM \"" + c.system_id +
+                                          "\">\n<registry urn=\"urn:zo:d\" version=\"1\"/>\n");
+        const std::string errors = r.root() + "/stderr";
+        Child child = Child::fork_call([&] {
+            if (!freopen(errors.c_str(), "w", stderr))
+                return 100;
+            xmlCatalogCleanup();
+            setenv("XML_CATALOG_FILES", catalog.c_str(), 1);
+            zo_env_t env{};
+            const int rc = zo_initialize(r.root().c_str(), &env);
+            return rc == 0 ? 0 : -rc - 32000;
+        });
+        EXPECT_EQ(child.wait_exit_code(std::chrono::seconds(10)), c.expected == 0 ? 0 : -c.expected - 32000);
+        EXPECT_EQ(read_file(errors).find(canary), std::string::npos) << read_file(errors);
+        EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "the registry made its reader connect";
+    }
+    close(listener);
 }
 
 }  // namespace

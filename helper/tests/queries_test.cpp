@@ -1,6 +1,8 @@
 // Looking records up, listing them by product, and copies of the registry.
 #include "registry_test_util.h"
 
+#include <sys/resource.h>
+
 #include <cstdlib>
 
 using namespace zorbel::test;
@@ -318,6 +320,75 @@ TEST(Queries, NeverChangeTheFile)
     EXPECT_EQ(zo_get_registry_xml(&xml, &reg.env), ZO_ERR_NO_ERROR);
     zo_free_xml(xml);
     EXPECT_EQ(reg.content(), before);
+}
+
+// A short registry whose one 100 KB entity is referenced 20,000 times
+// (about 2 GB expanded) costs a reader only what its fields hold: every
+// query, copy and change completes, in a child limited in memory and time.
+// References that fit keep expanding.
+TEST(Entities, ExpansionIsBoundedByTheField)
+{
+    const std::string refs = [] {
+        std::string r;
+        for (int i = 0; i < 20000; ++i)
+            r += "&big;";
+        return r;
+    }();
+    const struct {
+        std::string urn_attribute, product_name;
+        std::string expected_name;
+    } cases[] = {
+        {"urn:zo:e", refs, std::string(255, 'x')},
+        {refs, "&small;&small;", "ab & cdab & cd"},
+    };
+    for (const auto &c : cases) {
+        TempRoot root;
+        write_file(root.registry_file(),
+                   "<?xml version=\"1.0\"?>\n<!DOCTYPE registry SYSTEM \"" + root.dtd_file() + "\" [\n"
+                   "<!ENTITY big \"" + std::string(100000, 'x') + "\">\n<!ENTITY small \"ab &#38;#38; cd\">\n]>\n"
+                   "<registry urn=\"" + c.urn_attribute + "\" version=\"1\">" +
+                   raw_record("<instance_urn>urn:e</instance_urn><product_name>" + c.product_name +
+                              "</product_name><product_urn>urn:p</product_urn><installer_uid>" +
+                              std::to_string(getuid()) + "</installer_uid>") +
+                   "</registry>\n");
+        const size_t file_size = read_file(root.registry_file()).size();
+        EXPECT_EQ(in_child(
+                      [&] {
+#if !defined(__SANITIZE_ADDRESS__)
+                          const rlim_t bytes = 512u << 20;
+                          const struct rlimit limit {bytes, bytes};
+                          if (setrlimit(RLIMIT_AS, &limit) != 0)
+                              return 90;
+#endif
+                          struct rusage before {};
+                          getrusage(RUSAGE_SELF, &before);
+                          zo_env_t env{};
+                          if (zo_initialize(root.root().c_str(), &env) != ZO_ERR_NO_ERROR)
+                              return 1;
+                          zo_t s{};
+                          ZT_SET(s, instance_urn, "urn:e");
+                          if (zo_get(&s, &env) != ZO_ERR_NO_ERROR || s.product_name != c.expected_name)
+                              return 2;
+                          char **urns = nullptr;
+                          if (zo_get_instance_urns("urn:p", &urns, &env) != 1)
+                              return 3;
+                          zo_free_instance_urns(urns);
+                          char *text = nullptr;
+                          if (zo_get_registry_xml(&text, &env) != ZO_ERR_NO_ERROR || strlen(text) > 4 * file_size)
+                              return 4;
+                          zo_free_xml(text);
+                          ZT_SET(s, product_parent_urn, "urn:changed");
+                          if (zo_update(&s, &env) != ZO_ERR_NO_ERROR || s.product_name != c.expected_name)
+                              return 5;
+                          if (zo_delete("urn:e", &env) != ZO_ERR_NO_ERROR)
+                              return 6;
+                          struct rusage after {};
+                          getrusage(RUSAGE_SELF, &after);
+                          return after.ru_maxrss - before.ru_maxrss < 128 * 1024 ? 0 : 7;  // KiB
+                      },
+                      std::chrono::seconds(30)),
+                  0);
+    }
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ std::string record_owner(xmlDocPtr doc, xmlNodePtr record)
     std::string owner;
     for_each_element(record, [&](xmlNode *n, std::string_view name) {
         if (name == uid_element)
-            owner = xml::view(xml::node_text(doc, n).get());
+            owner = xml::view(text_for_field(doc, n, uid_text_width).get());
     });
     return owner;
 }

@@ -22,9 +22,9 @@ void read_record(xmlDoc *doc, xmlNode *record, zo_t &s)
 {
     for_each_element(record, [&](xmlNode *n, std::string_view name) {
         if (name == uid_element) {
-            s.installer_uid = parse_uid_text(xml::node_text(doc, n).get());
+            s.installer_uid = parse_uid_text(text_for_field(doc, n, uid_text_width).get());
         } else if (const RecordField *f = text_field_named(name); f != nullptr && f->role != FieldRole::key) {
-            store_field_text(f->in(s), xml::node_text(doc, n).get());
+            store_field_text(f->in(s), text_for_field(doc, n, f->in(s).size()).get());
         }
     });
 }
@@ -69,7 +69,7 @@ int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_ur
         if (name == "product_urn")
             matches = matches || text_equals(doc, n, product_urn);
         else if (name == "instance_urn")
-            copy_cut(work, xml::view(xml::node_text(doc, n).get()));
+            copy_cut(work, xml::view(text_for_field(doc, n, work.size()).get()));
     });
     return matches ? 1 : 0;
 }

@@ -53,6 +53,19 @@ inline constexpr std::array<RecordField, 12> record_text_fields{
 
 inline constexpr std::string_view uid_element = "installer_uid";
 
+// What is read of an element for a field `width` bytes wide: a little more
+// than the field holds, so a cut is still seen, and never the whole
+// expansion of the file's entities.
+inline xml::CharPtr text_for_field(xmlDoc *doc, const xmlNode *element, size_t width)
+{
+    constexpr size_t margin = 16;
+    return xml::node_text(doc, element, width + margin);
+}
+
+// The width read of an installer_uid element: any int, with room for
+// leading blanks.
+inline constexpr size_t uid_text_width = 64;
+
 // The text field stored in an element of this name; null for
 // installer_uid and for names that are not fields.
 const RecordField *text_field_named(std::string_view name);

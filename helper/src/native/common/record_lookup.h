@@ -21,10 +21,11 @@ int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd);
 // URN; null when none does.
 xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn);
 
-// True when the element has text, and it is exactly `expected`.
+// True when the element has text, and it is exactly `expected` (no more
+// of it is read than could match).
 inline bool text_equals(xmlDoc *doc, xmlNode *element, std::string_view expected)
 {
-    const xml::CharPtr text = xml::node_text(doc, element);
+    const xml::CharPtr text = xml::node_text(doc, element, expected.size() + 1);
     return text && xml::view(text.get()) == expected;
 }
 

@@ -1,17 +1,15 @@
 // Reading and validating the registry file.
 #include "internal.h"
+#include "xml_input.h"
 
 #include "strl.h"
 #include "unique_fd.h"
-
-#include <libxml/uri.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,50 +18,29 @@ namespace zorbel {
 
 namespace {
 
-// Validity errors and warnings of the XML library go to standard error.
-void validity_message(void *ctx, const char *msg, ...)
-{
-    va_list ap;
-    va_start(ap, msg);
-    vfprintf(static_cast<FILE *>(ctx), msg, ap);
-    va_end(ap);
-}
-
+// The registry read through `fd`, or when it is negative from the path; a
+// FIFO or device put there must not stall the reader.
 xml::DocPtr read_document(const zo_env_t *env, int fd)
 {
-    if (fd < 0)
-        return xml::DocPtr(xmlReadFile(env->registry, nullptr, 0));
+    if (fd < 0) {
+        const UniqueFd own(open(env->registry, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st {};
+        if (!own || fstat(own.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            return nullptr;
+        return xml::DocPtr(xmlReadFd(own.get(), env->registry, nullptr, registry_parse_options));
+    }
     if (lseek(fd, 0, SEEK_SET) != 0)
         return nullptr;
-    return xml::DocPtr(xmlReadFd(fd, env->registry, nullptr, 0));
+    return xml::DocPtr(xmlReadFd(fd, env->registry, nullptr, registry_parse_options));
 }
 
-void copy_attribute(xmlNode *root, const char *name, std::span<char> field)
+// The attribute's value (entities replaced, as xmlGetProp gives it, but
+// read no further than the field holds) cut into the field.
+void copy_attribute(xmlDoc *doc, xmlNode *root, const char *name, std::span<char> field)
 {
-    const xml::CharPtr value(xmlGetProp(root, xml::xc(name)));
+    const xmlAttr *attr = xmlHasProp(root, xml::xc(name));
+    const xml::CharPtr value = attr ? xml::list_text(doc, attr->children, field.size()) : nullptr;
     copy_cut(field, xml::view(value.get()));
-}
-
-// A new registry below a relative root names its DTD by a path relative to
-// the working directory, as the registry path itself is.  The XML library
-// resolves a relative identifier against the document's own location, which
-// would look for the DTD in the wrong place; when nothing is there, the
-// identifier is taken relative to the working directory instead, so such a
-// registry stays readable.
-void load_cwd_relative_dtd(xmlDoc *doc)
-{
-    const xmlDtd *subset = doc->intSubset;
-    if (subset == nullptr || subset->SystemID == nullptr || doc->extSubset != nullptr)
-        return;
-    const char *system_id = reinterpret_cast<const char *>(subset->SystemID);
-    if (system_id[0] == '/' || strchr(system_id, ':') != nullptr)
-        return;
-    const xml::CharPtr beside_doc(xmlBuildURI(subset->SystemID, doc->URL));
-    if (beside_doc != nullptr && access(reinterpret_cast<const char *>(beside_doc.get()), F_OK) == 0)
-        return;
-    if (access(system_id, R_OK) != 0)
-        return;
-    doc->extSubset = xmlParseDTD(subset->ExternalID, subset->SystemID);
 }
 
 }  // namespace
@@ -71,29 +48,25 @@ void load_cwd_relative_dtd(xmlDoc *doc)
 int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
 {
     doc.reset();
+    const XmlInputScope scope;
     xml::DocPtr parsed = read_document(env, fd);
-    if (!parsed)
+    if (!parsed || !load_named_dtd(parsed.get()))
         return ZO_ERR_XML_INVALID_REG;
     const xml::ValidCtxtPtr ctxt(xmlNewValidCtxt());
-    if (!ctxt)
-        return ZO_ERR_XML_INVALID_REG;
-    ctxt->error = validity_message;
-    ctxt->warning = validity_message;
-    ctxt->userData = stderr;
-    load_cwd_relative_dtd(parsed.get());
-    if (xmlValidateDocument(ctxt.get(), parsed.get()) != 1)
+    if (!ctxt || xmlValidateDocument(ctxt.get(), parsed.get()) != 1)
         return ZO_ERR_XML_INVALID_REG;
     xmlNode *root = xmlDocGetRootElement(parsed.get());
     if (root == nullptr)
         return ZO_ERR_XML_INVALID_REG;
-    copy_attribute(root, "urn", env->registry_urn);
-    copy_attribute(root, "version", env->registry_version);
+    copy_attribute(parsed.get(), root, "urn", env->registry_urn);
+    copy_attribute(parsed.get(), root, "version", env->registry_version);
     doc = std::move(parsed);
     return ZO_ERR_NO_ERROR;
 }
 
 int parse_registry(const zo_env_t *env, xml::DocPtr &doc, int fd)
 {
+    const XmlInputScope scope;
     doc = read_document(env, fd);
     if (!doc)
         return ZO_ERR_XML_PARSE;

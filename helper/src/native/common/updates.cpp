@@ -105,7 +105,7 @@ void update_record(xmlDoc *doc, xmlNode *record, zo_t &s)
         } else if (f->role == FieldRole::optional && field[0] != '\0') {
             set_text(n, field.data());
         } else {
-            store_field_text(field, xml::node_text(doc, n).get());
+            store_field_text(field, text_for_field(doc, n, field.size()).get());
         }
     });
 }
