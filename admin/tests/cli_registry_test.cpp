@@ -358,18 +358,27 @@ TEST_F(CliRegistry, UsageErrorsExitTwoWithTheUsageText)
     }
 }
 
+// --help wins over every other error, and every command takes the global
+// options, before or after its name.
 TEST_F(CliRegistry, HelpForEveryCommandGoesToStandardOutput)
 {
-    for (const std::string cmd : {"add", "update", "delete", "get", "list", "export", "urn", "discover", "query"}) {
-        const auto r = zorbel({cmd, "--help"});
-        EXPECT_EQ(r.status, 0) << cmd;
-        EXPECT_TRUE(r.out.starts_with("Usage: zorbel")) << cmd;
-        EXPECT_NE(r.out.find(" " + cmd), std::string::npos) << cmd;
-        EXPECT_EQ(r.err, "");
+    for (const std::string cmd :
+         {"init", "add", "update", "delete", "get", "list", "export", "urn", "inventory", "discover", "query"}) {
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{cmd, "--help"}, {"-r", root.root(), cmd, "--bogus", "--help"},
+              {cmd, "-r", root.root(), "--port", "0", "-h"}}) {
+            const auto r = zorbel(args);
+            EXPECT_EQ(r.status, 0) << args[0] << " " << args[1];
+            EXPECT_TRUE(r.out.starts_with("Usage: zorbel")) << cmd;
+            EXPECT_NE(r.out.find(" " + cmd), std::string::npos) << cmd;
+            EXPECT_EQ(r.err, "");
+        }
+        EXPECT_EQ(zorbel({cmd, "--version"}).out, "zorbel 1.1.4\n") << cmd;
     }
     const auto top = zorbel({"--help"});
     EXPECT_EQ(top.status, 0);
     EXPECT_NE(top.out.find("discover"), std::string::npos);
+    EXPECT_EQ(zorbel({"frobnicate", "--help"}).out, top.out);
     EXPECT_EQ(zorbel({"--version"}).out, "zorbel 1.1.4\n");
 }
 

@@ -7,12 +7,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace zorbel::cli {
 
 namespace {
 
 constexpr int help_key = 'h';
+constexpr int root_key = 'r';
+constexpr int version_key = 'V';
 
 std::string describe(const OptionSpec &option)
 {
@@ -33,11 +36,20 @@ const OptionSpec *find_spec(std::span<const OptionSpec> specs, int key)
 int read_options(std::string_view command, int argc, char *argv[], std::span<const OptionSpec> specs,
                  const std::function<void(int key, const char *value)> &handle, bool stop_at_operand)
 {
+    // Every command accepts the global options: -r where the command has no
+    // registry means nothing, and --version answers at once.
+    std::vector<OptionSpec> all(specs.begin(), specs.end());
+    const bool own_root = find_spec(specs, root_key) != nullptr;
+    if (!own_root)
+        all.push_back({"root", root_key, true});
+    if (find_spec(specs, version_key) == nullptr)
+        all.push_back({"version", version_key, false});
+
     // '+': stop at the first operand instead of moving options ahead of
     // operands.  ':': getopt reports a missing value as ':' and prints nothing.
     std::string letters = stop_at_operand ? "+:h" : ":h";
     std::vector<option> longopts;
-    for (const auto &s : specs) {
+    for (const auto &s : all) {
         longopts.push_back({s.name, s.takes_value ? required_argument : no_argument, nullptr, s.key});
         if (s.key < 256) {
             letters += static_cast<char>(s.key);
@@ -48,26 +60,48 @@ int read_options(std::string_view command, int argc, char *argv[], std::span<con
     longopts.push_back({"help", no_argument, nullptr, help_key});
     longopts.push_back({nullptr, 0, nullptr, 0});
 
+    // The first error is kept until the whole line is read: --help
+    // anywhere wins over it.
+    std::optional<UsageError> error;
+    bool help = false, version = false;
     opterr = 0;
     optind = 0;  // glibc: start afresh, also after an earlier scan of another argv
     for (;;) {
         const int c = getopt_long(argc, argv, letters.c_str(), longopts.data(), nullptr);
         if (c == -1)
             break;
-        if (c == help_key)
-            throw HelpRequest{command};
-        if (c == '?') {
+        if (c == help_key) {
+            help = true;
+        } else if (c == '?') {
             const std::string what = optopt != 0 ? std::string("-") + static_cast<char>(optopt)
                                                  : std::string(argv[optind - 1]);
-            throw UsageError(command, "unknown option '" + what + "'");
+            error.emplace(command, "unknown option '" + what + "'");
+        } else if (c == ':') {
+            const OptionSpec *known = find_spec(all, optopt);
+            error.emplace(command, "option '" + (known ? describe(*known) : std::string(argv[optind - 1])) +
+                                       "' needs a value");
+        } else if (c == version_key && find_spec(specs, version_key) == nullptr) {
+            version = true;
+        } else if (c != root_key || own_root) {
+            try {
+                handle(c, optarg);
+            } catch (const UsageError &e) {
+                if (!error)
+                    error.emplace(e);
+            }
         }
-        if (c == ':') {
-            const OptionSpec *known = find_spec(specs, optopt);
-            throw UsageError(command, "option '" + (known ? describe(*known) : std::string(argv[optind - 1])) +
-                                          "' needs a value");
+        if (error && !help) {
+            // Options after the first error may still ask for help.
+            for (int i = optind; i < argc && !help; ++i)
+                help = std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h";
+            if (!help)
+                throw *error;
         }
-        handle(c, optarg);
     }
+    if (help)
+        throw HelpRequest{command};
+    if (version)
+        throw VersionRequest{};
     return optind;
 }
 

@@ -37,6 +37,9 @@ struct HelpRequest {
     std::string_view command;
 };
 
+// --version after a command: the version on standard output, exit status 0.
+struct VersionRequest {};
+
 // Throws a Failure carrying the library's message when `status` is a
 // negative ZO_ERR_ code; returns it otherwise.
 int check(int status);

@@ -62,9 +62,19 @@ int run_command_line(int argc, char *argv[])
     if (first >= argc)
         throw UsageError("", "missing command");
     const std::string_view name = argv[first];
-    for (const auto &c : commands)
-        if (c.name == name)
+    for (const auto &c : commands) {
+        if (c.name != name)
+            continue;
+        try {
             return c.run(global, argc - first, argv + first);
+        } catch (const VersionRequest &) {
+            std::puts("zorbel " ZORBEL_VERSION);
+            return exit_ok;
+        }
+    }
+    for (int i = first + 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--help")
+            throw HelpRequest{""};
     throw UsageError("", "unknown command '" + std::string(name) + "'");
 }
 

@@ -13,18 +13,10 @@ constexpr int format_key = 300;
 constexpr int html_key = 301;
 constexpr int most_jobs = 1024;
 
-// The registry root means nothing to a command that talks to another host.
-void refuse_root(std::string_view command, const GlobalOptions &global)
-{
-    if (global.root)
-        throw UsageError(command, "-r applies to the registry commands only");
-}
-
 }  // namespace
 
-DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv[])
+DiscoverRequest parse_discover(const GlobalOptions &, int argc, char *argv[])
 {
-    refuse_root("discover", global);
     DiscoverRequest req;
     const OptionSpec specs[] = {{"port", port_key, true}, {"timeout", timeout_key, true}};
     req.addresses = read_options("discover", argc, argv, specs, [&](int key, const char *value) {
@@ -36,9 +28,8 @@ DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv
     return req;
 }
 
-InventoryRequest parse_inventory(const GlobalOptions &global, int argc, char *argv[])
+InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
 {
-    refuse_root("inventory", global);
     InventoryRequest req;
     const OptionSpec specs[] = {{"port", port_key, true},     {"timeout", timeout_key, true},
                                 {"jobs", jobs_key, true},     {"format", format_key, true},
@@ -64,9 +55,8 @@ InventoryRequest parse_inventory(const GlobalOptions &global, int argc, char *ar
     return req;
 }
 
-QueryRequest parse_query(const GlobalOptions &global, int argc, char *argv[])
+QueryRequest parse_query(const GlobalOptions &, int argc, char *argv[])
 {
-    refuse_root("query", global);
     QueryRequest req;
     const OptionSpec specs[] = {{"timeout", timeout_key, true}};
     const auto operands = read_options("query", argc, argv, specs, [&](int, const char *value) {
