@@ -41,6 +41,7 @@
 #include "unique_fd.h"
 
 #include <libxml/catalog.h>
+#include <libxml/uri.h>
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -153,11 +154,15 @@ std::string directory_of(const std::string &path)
 // anything that is not a local path.
 std::string dtd_file_of(xmlDoc *doc)
 {
-    const xmlDtd *dtd = doc->extSubset;
+    // The external subset validation attached, else the identifiers the
+    // document type declaration names (taken relative to the registry).
+    const xmlDtd *dtd = doc->extSubset != nullptr ? doc->extSubset : doc->intSubset;
     if (dtd == nullptr || dtd->SystemID == nullptr)
         return {};
-    const xml::CharPtr mapped(xmlCatalogResolve(dtd->ExternalID, dtd->SystemID));
-    std::string_view id = xml::view(mapped ? mapped.get() : dtd->SystemID);
+    const xml::CharPtr absolute(doc->extSubset != nullptr ? nullptr : xmlBuildURI(dtd->SystemID, doc->URL));
+    const xmlChar *system_id = absolute ? absolute.get() : dtd->SystemID;
+    const xml::CharPtr mapped(xmlCatalogResolve(dtd->ExternalID, system_id));
+    std::string_view id = xml::view(mapped ? mapped.get() : system_id);
     if (id.starts_with("file://"))
         id.remove_prefix(7);
     else if (id.starts_with("file:"))
