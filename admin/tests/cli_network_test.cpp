@@ -1,11 +1,14 @@
 // zorbel discover and zorbel query against the installed responders,
 // started on free loopback ports; and the reading of their answers.
 #include "cli_run.h"
+#include "cli_error.h"
 #include "discovery_client.h"
 #include "fake_responder.h"
 #include "host_reader.h"
 #include "http_query.h"
+#include "inet.h"
 #include "loopback.h"
+#include "targets.h"
 #include "temp_root.h"
 
 #include <fcntl.h>
@@ -361,6 +364,34 @@ TEST(DiscoveryReply, OnlyUrnBlankPortLineFeedIsAReply)
     for (const char *bad : {"", "\n", "urn:zo:abc 6481", "urn:zo:abc\n", "urn:zo:abc x\n", "urn:zo:abc 64 81\n",
                             "urn:zo:a\x1b[2J 1\n", "urn:zo:abc 123456789012\n"})
         EXPECT_FALSE(parse_discovery_reply(bad)) << bad;
+}
+
+TEST(Targets, BlocksExpandToTheirHostAddresses)
+{
+    struct Case {
+        const char *operand;
+        std::size_t count;
+        const char *first, *last;
+    };
+    for (const auto &c : std::vector<Case>{{"10.0.0.0/30", 2, "10.0.0.1", "10.0.0.2"},
+                                           {"10.0.0.5/31", 2, "10.0.0.4", "10.0.0.5"},
+                                           {"10.0.0.7/32", 1, "10.0.0.7", "10.0.0.7"},
+                                           {"10.9.200.1/16", 65534, "10.9.0.1", "10.9.255.254"},
+                                           {"127.0.0.1", 1, "127.0.0.1", "127.0.0.1"}}) {
+        const auto t = cli::expand_targets("discover", {c.operand}, 6481);
+        ASSERT_EQ(t.unicast.size(), c.count) << c.operand;
+        EXPECT_EQ(cli::address_text(t.unicast.front()), c.first) << c.operand;
+        EXPECT_EQ(cli::address_text(t.unicast.back()), c.last) << c.operand;
+        EXPECT_EQ(ntohs(t.unicast.front().sin_port), 6481);
+        EXPECT_FALSE(t.broadcast);
+    }
+    const auto t = cli::expand_targets("discover", {"no-such-host.invalid", "127.0.0.1"}, 1);
+    EXPECT_EQ(t.unicast.size(), 1u);
+    ASSERT_EQ(t.errors.size(), 1u);
+    EXPECT_TRUE(t.errors[0].starts_with("no-such-host.invalid: ")) << t.errors[0];
+    EXPECT_TRUE(cli::expand_targets("discover", {}, 1).broadcast);
+    for (const char *bad : {"10.0.0.0/15", "10.0.0/24", "10.0.0.0/", "10.0.0.0/x", "10.0.0.0/33", "/8"})
+        EXPECT_THROW(cli::expand_targets("discover", {bad}, 1), cli::UsageError) << bad;
 }
 
 TEST(DiscoveryReply, ProbeTextsAreFresh)
