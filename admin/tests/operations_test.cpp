@@ -63,17 +63,55 @@ TEST(Install, UnitsAndInetdLinesStartTheInstalledPrograms)
               std::string::npos);
 }
 
-TEST(SystemdUnits, PassVerify)
+// verify with the installed pages on the manual path (Documentation= is
+// checked too), and an exposure of at most 2.5 for every service.
+TEST(SystemdUnits, PassVerifyAndScoreLow)
 {
     const std::string analyze = "/usr/bin/systemd-analyze";
     if (!executable(analyze))
         GTEST_SKIP() << "systemd-analyze is not installed";
-    std::vector<std::string> argv{analyze, "verify", "--man=no"};
+    std::vector<std::string> argv{"/usr/bin/env", "MANPATH=" + installed("share/man"), analyze, "verify"};
     for (const auto &u : units)
         argv.push_back(installed("lib/systemd/system/" + u));
-    const auto r = run(argv, 60s);
+    auto r = run(argv, 60s);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err + r.out, "");
+    for (const auto &u : units) {
+        if (!u.ends_with(".service"))
+            continue;
+        r = run({analyze, "security", "--offline=yes", installed("lib/systemd/system/" + u)}, 60s);
+        const auto at = r.out.find("Overall exposure level for ");
+        ASSERT_NE(at, std::string::npos) << u << ": " << r.out << r.err;
+        const double score = std::stod(r.out.substr(r.out.find(": ", at) + 2));
+        EXPECT_LE(score, 2.5) << u << ": " << r.out.substr(at);
+    }
+}
+
+// What the units grant is enough: a user of no account of its own, with
+// only CAP_DAC_READ_SEARCH, serves a registry that only root may read.
+TEST(SystemdUnits, ResponderServesWithTheUnitsIdentity)
+{
+    if (geteuid() != 0 || !executable("/usr/bin/setpriv"))
+        GTEST_SKIP() << "needs root and setpriv";
+    TempRoot root;
+    root.write_registry("", "urn:zo:11111111-2222-1333-8444-555555555555");
+    chmod(root.registry_file().c_str(), 0600);
+    chmod(root.registry_dir().c_str(), 0700);
+    const int port = free_port(SOCK_STREAM);
+    Child tavish = Child::spawn({"/usr/bin/setpriv", "--reuid", "61234", "--regid", "61234", "--clear-groups",
+                                 "--inh-caps=-all,+dac_read_search", "--ambient-caps=-all,+dac_read_search",
+                                 "--bounding-set=-all,+dac_read_search", "--no-new-privs",
+                                 installed("sbin/tavish"), "-f", "-v", "-t", std::to_string(port), "-r", root.root()},
+                                logging_to(root.root() + "/tavish.err"));
+    ASSERT_TRUE(eventually([&] {
+        const int fd = connect_tcp(port, 100ms);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    })) << read_file(root.root() + "/tavish.err");
+    const auto r = zorbel({"query", "127.0.0.1:" + std::to_string(port), "agent"});
+    EXPECT_NE(r.out.find("urn:zo:11111111-2222-1333-8444-555555555555"), std::string::npos)
+        << r.out << read_file(root.root() + "/tavish.err");
 }
 
 TEST(ManPages, LintWithoutWarnings)
