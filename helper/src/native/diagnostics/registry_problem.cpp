@@ -96,20 +96,14 @@ std::optional<DtdProblem> dtd_problem(const std::string &registry_file)
     const auto named = named_dtd(registry_file);
     if (!named)
         return std::nullopt;
-    int err = regular_file_error(*named);
+    // As the library loads it: the file the catalog maps the identifier to,
+    // else the identifier itself.
+    const std::unique_ptr<xmlChar, XmlFree> resolved(
+        xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named->c_str())));
+    const std::string path = resolved ? uri_to_path(resolved.get()) : *named;
+    const int err = regular_file_error(path);
     if (err == 0)
         return std::nullopt;
-    std::string path = *named;
-    if (err == ENOENT) {
-        const std::unique_ptr<xmlChar, XmlFree> resolved(
-            xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named->c_str())));
-        if (resolved) {
-            path = uri_to_path(resolved.get());
-            err = regular_file_error(path);
-            if (err == 0)
-                return std::nullopt;
-        }
-    }
     return DtdProblem{path, err == EINVAL ? "not a regular file" : system_reason(err)};
 }
 
