@@ -20,8 +20,9 @@
 namespace zorbel::test {
 namespace {
 
-const std::vector<std::string> units{"tavish.socket", "tavish@.service", "tavish.service", "brenloch.socket",
-                                     "brenloch.service"};
+const std::vector<std::string> units{"tavish.socket",    "tavish@.service",         "tavish.service",
+                                     "brenloch.socket",  "brenloch.service",        "zorbel-textfile.service",
+                                     "zorbel-textfile.timer"};
 const std::vector<std::string> man_pages{"share/man/man1/zorbel.1", "share/man/man3/zorbel.3",
                                          "share/man/man8/tavish.8", "share/man/man8/brenloch.8"};
 
