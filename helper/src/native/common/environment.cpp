@@ -1,5 +1,6 @@
 // The registry environment: where the registry lies, creating it on first
 // use, validating it, and the registry's identity.
+#include "c_boundary.h"
 #include "internal.h"
 #include "registry_cache.h"
 #include "registry_write.h"
@@ -80,12 +81,18 @@ int build_new_registry(zo_env_t *env, zorbel::xml::DocPtr &doc)
 }
 
 // Creates the registry unless another process got there first, in which
-// case that registry is validated and used.
+// case that registry is validated and used.  A new registry whose DTD
+// cannot be loaded (or does not accept it) could never be read back; it is
+// checked as every reader will check it before any file is written, and
+// reported as invalid instead of being left behind.
 int create_registry(zo_env_t *env)
 {
     zorbel::xml::DocPtr doc;
     if (const int rc = build_new_registry(env, doc); rc != ZO_ERR_NO_ERROR)
         return rc;
+    doc->URL = xmlStrdup(zorbel::xml::xc(env->registry));  // relative identifiers resolve as for readers
+    if (!zorbel::validates_against_named_dtd(doc.get()))
+        return ZO_ERR_XML_INVALID_REG;
     const std::string content = zorbel::serialize_registry(doc.get());
     const int rc = zorbel::install_registry(env, content, zorbel::Install::create_new);
     if (rc == ZO_ERR_DUP_REC)
@@ -133,38 +140,42 @@ int is_reg_valid(zo_env_t *env)
 
 extern "C" int zo_initialize(const char *root_dir, zo_env_t *env)
 {
-    if (env == nullptr)
-        return ZO_ERR_MISSING_FIELD;
-    if (zo_is_initialized(env))
-        return ZO_ERR_ALREADY_INIT;
-    process_registry_urn[0] = '\0';
-    env->initialized_flag = ZO_NOT_INITIALIZED;
-    xmlCheckVersion(20701);
+    return zorbel::c_entry([&]() -> int {
+        if (env == nullptr)
+            return ZO_ERR_MISSING_FIELD;
+        if (zo_is_initialized(env))
+            return ZO_ERR_ALREADY_INIT;
+        process_registry_urn[0] = '\0';
+        env->initialized_flag = ZO_NOT_INITIALIZED;
+        xmlCheckVersion(20701);
 
-    const char *root = (root_dir == nullptr || root_dir[0] == '\0') ? "/" : root_dir;
-    if (strlcpy(env->root_dir, root, sizeof env->root_dir) >= sizeof env->root_dir)
-        return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
-    if (!compose_registry_path(env))
-        return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
-    if (!directory_opens(env->registry_path))
-        return fail(env, ZO_ERR_NO_DIR);
-    snprintf(env->registry, sizeof env->registry, "%s%s%s", env->registry_path, "/", registry_name);
+        const char *root = (root_dir == nullptr || root_dir[0] == '\0') ? "/" : root_dir;
+        if (strlcpy(env->root_dir, root, sizeof env->root_dir) >= sizeof env->root_dir)
+            return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
+        if (!compose_registry_path(env))
+            return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
+        if (!directory_opens(env->registry_path))
+            return fail(env, ZO_ERR_NO_DIR);
+        snprintf(env->registry, sizeof env->registry, "%s%s%s", env->registry_path, "/", registry_name);
 
-    if (const int rc = open_or_create_registry(env); rc != ZO_ERR_NO_ERROR)
-        return fail(env, rc);
+        if (const int rc = open_or_create_registry(env); rc != ZO_ERR_NO_ERROR)
+            return fail(env, rc);
 
-    strlcpy(process_registry_urn, env->registry_urn, sizeof process_registry_urn);
-    env->initialized_flag = ZO_INITIALIZED;
-    return ZO_ERR_NO_ERROR;
+        strlcpy(process_registry_urn, env->registry_urn, sizeof process_registry_urn);
+        env->initialized_flag = ZO_INITIALIZED;
+        return ZO_ERR_NO_ERROR;
+    });
 }
 
 extern "C" void zo_close(zo_env_t *env)
 {
-    if (!zo_is_initialized(env))
-        return;
-    env->initialized_flag = ZO_NOT_INITIALIZED;
-    zorbel::drop_registry_cache(env);
-    xmlCleanupParser();
+    zorbel::c_entry_void([&] {
+        if (!zo_is_initialized(env))
+            return;
+        env->initialized_flag = ZO_NOT_INITIALIZED;
+        zorbel::drop_registry_cache(env);
+        xmlCleanupParser();
+    });
 }
 
 extern "C" int zo_is_initialized(const zo_env_t *env)

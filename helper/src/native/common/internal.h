@@ -27,6 +27,10 @@ namespace zorbel {
 // ZO_ERR_XML_INVALID_REG (unreadable, unparsable, invalid or no root).
 int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd = -1);
 
+// True when the document validates against the DTD its document type
+// declaration names, loaded as for every registry read.
+bool validates_against_named_dtd(xmlDoc *doc);
+
 // Reads the registry without validating it.  ZO_ERR_NO_ERROR,
 // ZO_ERR_XML_PARSE or ZO_ERR_XML_EMPTY_DOC.
 int parse_registry(const zo_env_t *env, xml::DocPtr &doc, int fd = -1);

@@ -45,15 +45,21 @@ void copy_attribute(xmlDoc *doc, xmlNode *root, const char *name, std::span<char
 
 }  // namespace
 
+bool validates_against_named_dtd(xmlDoc *doc)
+{
+    const XmlInputScope scope;
+    if (!load_named_dtd(doc))
+        return false;
+    const xml::ValidCtxtPtr ctxt(xmlNewValidCtxt());
+    return ctxt && xmlValidateDocument(ctxt.get(), doc) == 1;
+}
+
 int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
 {
     doc.reset();
     const XmlInputScope scope;
     xml::DocPtr parsed = read_document(env, fd);
-    if (!parsed || !load_named_dtd(parsed.get()))
-        return ZO_ERR_XML_INVALID_REG;
-    const xml::ValidCtxtPtr ctxt(xmlNewValidCtxt());
-    if (!ctxt || xmlValidateDocument(ctxt.get(), parsed.get()) != 1)
+    if (!parsed || !validates_against_named_dtd(parsed.get()))
         return ZO_ERR_XML_INVALID_REG;
     xmlNode *root = xmlDocGetRootElement(parsed.get());
     if (root == nullptr)

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace zorbel::diagnostics {
 
@@ -72,21 +73,53 @@ std::string with_reason(const std::string &object, int code, const std::string &
     return text;
 }
 
-// The reason an existing registry file is not valid.
-std::string invalid_reason(const std::string &registry_file)
+std::optional<DtdProblem> problem_of(const std::string &named);
+
+// Why a registry naming `dtd` does not validate.
+std::string dtd_reason(const std::string &dtd)
 {
+    if (const auto problem = problem_of(dtd))
+        return "its DTD " + problem->path + " cannot be loaded: " + problem->reason +
+               "; copy zorbel.dtd there, or run 'zorbel init' (with --dtd FILE for a root other than /)";
+    return "does not match its DTD " + dtd;
+}
+
+// The DTD a registry created below env's root names.  First use creates
+// no registry that this DTD would not validate.
+std::string new_registry_dtd(const zo_env_t &env)
+{
+    return std::string_view(env.root_dir) == "/" ? "/opt/quesk/zorbel/share/xml/dtd/zorbel.dtd"
+                                                 : std::string(env.registry_path) + "/zorbel.dtd";
+}
+
+// The reason the registry file is not valid; when there is none, the
+// reason first use did not create it.
+std::string invalid_reason(const zo_env_t &env)
+{
+    const std::string registry_file = env.registry;
     struct stat st{};
     if (stat(registry_file.c_str(), &st) != 0)
-        return system_reason(errno);
+        return errno == ENOENT ? dtd_reason(new_registry_dtd(env)) : system_reason(errno);
     if (st.st_size == 0)
         return "empty file";
     const auto dtd = named_dtd(registry_file);
     if (!dtd)
         return "not well-formed, or without a document type declaration";
-    if (const auto problem = dtd_problem(registry_file))
-        return "its DTD " + problem->path + " cannot be loaded: " + problem->reason +
-               "; copy zorbel.dtd there, or run 'zorbel init' (with --dtd FILE for a root other than /)";
-    return "does not match its DTD " + *dtd;
+    return dtd_reason(*dtd);
+}
+
+// Why the DTD named `named` cannot be loaded; nullopt when it loads.
+std::optional<DtdProblem> problem_of(const std::string &named)
+{
+    // As the library loads it: the file the catalog maps the identifier to,
+    // else the identifier itself.
+    const std::unique_ptr<xmlChar, XmlFree> resolved(
+        xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named.c_str())));
+    const std::string path = resolved ? uri_to_path(resolved.get()) : named;
+    const int err = regular_file_error(path);
+    if (err == 0)
+        return std::nullopt;
+    return DtdProblem{path, err == EINVAL ? "not a regular file" : system_reason(err)};
 }
 
 }  // namespace
@@ -94,17 +127,7 @@ std::string invalid_reason(const std::string &registry_file)
 std::optional<DtdProblem> dtd_problem(const std::string &registry_file)
 {
     const auto named = named_dtd(registry_file);
-    if (!named)
-        return std::nullopt;
-    // As the library loads it: the file the catalog maps the identifier to,
-    // else the identifier itself.
-    const std::unique_ptr<xmlChar, XmlFree> resolved(
-        xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named->c_str())));
-    const std::string path = resolved ? uri_to_path(resolved.get()) : *named;
-    const int err = regular_file_error(path);
-    if (err == 0)
-        return std::nullopt;
-    return DtdProblem{path, err == EINVAL ? "not a regular file" : system_reason(err)};
+    return named ? problem_of(*named) : std::nullopt;
 }
 
 std::string registry_problem(const zo_env_t &env, int code)
@@ -121,7 +144,7 @@ std::string registry_problem(const zo_env_t &env, int code)
         }
         return with_reason(dir, code, system_reason(errno));
     case ZO_ERR_XML_INVALID_REG:
-        return with_reason(file, code, invalid_reason(file));
+        return with_reason(file, code, invalid_reason(env));
     case ZO_ERR_XML_SAVE_REG:
         return with_reason(file, code, access(dir.c_str(), W_OK) == 0 ? "" : system_reason(errno));
     case ZO_ERR_FILE_ERR:
