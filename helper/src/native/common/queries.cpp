@@ -1,6 +1,7 @@
 // Looking records up by instance URN and listing them by product URN.
 // Each query reads and validates the registry once and answers from that
 // one parse.
+#include "c_boundary.h"
 #include "internal.h"
 #include "record_fields.h"
 #include "registry_cache.h"
@@ -147,53 +148,57 @@ int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
 
 extern "C" int zo_get(zo_t *s, zo_env_t *env)
 {
-    if (const int rc = prepare_lookup(s, env); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    RegistrySnapshot registry;
-    if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    // A kept parse (shared with the cache) is looked up through its index.
-    xmlDoc *doc = registry->doc.get();
-    xmlNode *record = registry.use_count() > 1 ? registry->first_record(s->instance_urn)
-                                               : first_record_with_urn(doc, s->instance_urn);
-    return read_found_record(doc, record, s);
+    return zorbel::c_entry([&]() -> int {
+        if (const int rc = prepare_lookup(s, env); rc != ZO_ERR_NO_ERROR)
+            return rc;
+        RegistrySnapshot registry;
+        if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
+            return rc;
+        // A kept parse (shared with the cache) is looked up through its index.
+        xmlDoc *doc = registry->doc.get();
+        xmlNode *record = registry.use_count() > 1 ? registry->first_record(s->instance_urn)
+                                                   : first_record_with_urn(doc, s->instance_urn);
+        return read_found_record(doc, record, s);
+    });
 }
 
 extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_urn_pp, zo_env_t *env)
 {
-    if (instance_urn_pp != nullptr)
-        *instance_urn_pp = nullptr;
-    if (!zo_is_initialized(env))
-        return ZO_ERR_NOT_INIT;
-    if (product_urn == nullptr || product_urn[0] == '\0' || instance_urn_pp == nullptr)
-        return ZO_ERR_MISSING_FIELD;
-    if (strnlen(product_urn, 256) >= 256)
-        return ZO_ERR_MAX_LEN_EXCEEDED;
+    return zorbel::c_entry([&]() -> int {
+        if (instance_urn_pp != nullptr)
+            *instance_urn_pp = nullptr;
+        if (!zo_is_initialized(env))
+            return ZO_ERR_NOT_INIT;
+        if (product_urn == nullptr || product_urn[0] == '\0' || instance_urn_pp == nullptr)
+            return ZO_ERR_MISSING_FIELD;
+        if (strnlen(product_urn, 256) >= 256)
+            return ZO_ERR_MAX_LEN_EXCEEDED;
 
-    UrnList list = allocate_urn_list();
-    if (!list)
-        return ZO_ERR_NO_MEM;
-    RegistrySnapshot registry;
-    if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    xmlDoc *doc = registry->doc.get();
+        UrnList list = allocate_urn_list();
+        if (!list)
+            return ZO_ERR_NO_MEM;
+        RegistrySnapshot registry;
+        if (const int rc = read_valid_registry(env, registry); rc != ZO_ERR_NO_ERROR)
+            return rc;
+        xmlDoc *doc = registry->doc.get();
 
-    int count = 0;
-    bool too_many = false;
-    char work[256];
-    for_each_record(doc, [&](xmlNode *record) {
-        if (too_many || !find_product_urn(doc, record, product_urn, work))
-            return;
-        if (count == ZO_MAX_INSTANCE_URNS) {
-            too_many = true;
-            return;
-        }
-        strlcpy(list[count++], work, 256);
+        int count = 0;
+        bool too_many = false;
+        char work[256];
+        for_each_record(doc, [&](xmlNode *record) {
+            if (too_many || !find_product_urn(doc, record, product_urn, work))
+                return;
+            if (count == ZO_MAX_INSTANCE_URNS) {
+                too_many = true;
+                return;
+            }
+            strlcpy(list[count++], work, 256);
+        });
+        if (too_many)
+            return ZO_ERR_MAX_REC_EXCEEDED;
+        *instance_urn_pp = list.release();
+        return count;
     });
-    if (too_many)
-        return ZO_ERR_MAX_REC_EXCEEDED;
-    *instance_urn_pp = list.release();
-    return count;
 }
 
 extern "C" void zo_free_instance_urns(char **instance_urn)

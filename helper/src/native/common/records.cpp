@@ -1,5 +1,6 @@
 // Diagnostic dump of an environment and a record, and the UTC time stamp
 // that the writers put on records.
+#include "c_boundary.h"
 #include "internal.h"
 
 #include "strl.h"
@@ -23,29 +24,31 @@ void print_field(const char *name, std::span<const char> field)
 
 extern "C" void zo_debug(const zo_env_t *env, const zo_t *s)
 {
-    if (env != nullptr) {
-        print_field("root_dir", env->root_dir);
-        print_field("registry_path", env->registry_path);
-        print_field("registry", env->registry);
-        print_field("registry_urn", env->registry_urn);
-        print_field("registry_version", env->registry_version);
-        printf("initialized_flag=%d\n", env->initialized_flag);
-    }
-    if (s != nullptr) {
-        print_field("instance_urn", s->instance_urn);
-        print_field("product_name", s->product_name);
-        print_field("product_version", s->product_version);
-        print_field("product_urn", s->product_urn);
-        print_field("product_parent_urn", s->product_parent_urn);
-        print_field("product_parent", s->product_parent);
-        print_field("product_defined_inst_id", s->product_defined_inst_id);
-        print_field("product_vendor", s->product_vendor);
-        print_field("platform_arch", s->platform_arch);
-        print_field("timestamp", s->timestamp);
-        print_field("container", s->container);
-        print_field("source", s->source);
-        printf("installer_uid=%d\n", s->installer_uid);
-    }
+    zorbel::c_entry_void([&] {
+        if (env != nullptr) {
+            print_field("root_dir", env->root_dir);
+            print_field("registry_path", env->registry_path);
+            print_field("registry", env->registry);
+            print_field("registry_urn", env->registry_urn);
+            print_field("registry_version", env->registry_version);
+            printf("initialized_flag=%d\n", env->initialized_flag);
+        }
+        if (s != nullptr) {
+            print_field("instance_urn", s->instance_urn);
+            print_field("product_name", s->product_name);
+            print_field("product_version", s->product_version);
+            print_field("product_urn", s->product_urn);
+            print_field("product_parent_urn", s->product_parent_urn);
+            print_field("product_parent", s->product_parent);
+            print_field("product_defined_inst_id", s->product_defined_inst_id);
+            print_field("product_vendor", s->product_vendor);
+            print_field("platform_arch", s->platform_arch);
+            print_field("timestamp", s->timestamp);
+            print_field("container", s->container);
+            print_field("source", s->source);
+            printf("installer_uid=%d\n", s->installer_uid);
+        }
+    });
 }
 
 void get_timestamp(char *gmt)

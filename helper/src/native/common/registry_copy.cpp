@@ -1,5 +1,6 @@
 // Copies of the whole registry handed to the caller: as a document holding
 // the root and its records, or as that document's UTF-8 text.
+#include "c_boundary.h"
 #include "internal.h"
 #include "record_lookup.h"
 #include "registry_cache.h"
@@ -80,43 +81,47 @@ int copy_registry(zo_env_t *env, xml::DocPtr &copy)
 
 extern "C" int zo_get_registry_doc(xmlDocPtr *xml_doc, zo_env_t *env)
 {
-    if (!zo_is_initialized(env))
-        return ZO_ERR_NOT_INIT;
-    if (xml_doc == nullptr)
-        return ZO_ERR_MISSING_FIELD;
-    xml::DocPtr copy;
-    const int rc = copy_registry(env, copy);
-    if (rc == ZO_ERR_NO_ERROR)
-        *xml_doc = copy.release();
-    return rc;
+    return zorbel::c_entry([&]() -> int {
+        if (!zo_is_initialized(env))
+            return ZO_ERR_NOT_INIT;
+        if (xml_doc == nullptr)
+            return ZO_ERR_MISSING_FIELD;
+        xml::DocPtr copy;
+        const int rc = copy_registry(env, copy);
+        if (rc == ZO_ERR_NO_ERROR)
+            *xml_doc = copy.release();
+        return rc;
+    });
 }
 
 extern "C" int zo_get_registry_xml(char **xml_data, zo_env_t *env)
 {
-    if (xml_data != nullptr)
-        *xml_data = nullptr;
-    if (!zo_is_initialized(env))
-        return ZO_ERR_NOT_INIT;
-    if (xml_data == nullptr)
-        return ZO_ERR_MISSING_FIELD;
-    xml::DocPtr copy;
-    if (const int rc = copy_registry(env, copy); rc != ZO_ERR_NO_ERROR)
-        return rc;
+    return zorbel::c_entry([&]() -> int {
+        if (xml_data != nullptr)
+            *xml_data = nullptr;
+        if (!zo_is_initialized(env))
+            return ZO_ERR_NOT_INIT;
+        if (xml_data == nullptr)
+            return ZO_ERR_MISSING_FIELD;
+        xml::DocPtr copy;
+        if (const int rc = copy_registry(env, copy); rc != ZO_ERR_NO_ERROR)
+            return rc;
 
-    xmlChar *dump = nullptr;
-    int size = 0;
-    xmlDocDumpFormatMemoryEnc(copy.get(), &dump, &size, "UTF-8", 1);
-    const xml::CharPtr owned(dump);
-    if (dump == nullptr || size < 0)
-        return ZO_ERR_NO_MEM;
-    const size_t length = static_cast<size_t>(size);
-    auto *text = static_cast<char *>(malloc(length + 1));
-    if (text == nullptr)
-        return ZO_ERR_NO_MEM;
-    memcpy(text, dump, length);
-    text[length] = '\0';
-    *xml_data = text;
-    return ZO_ERR_NO_ERROR;
+        xmlChar *dump = nullptr;
+        int size = 0;
+        xmlDocDumpFormatMemoryEnc(copy.get(), &dump, &size, "UTF-8", 1);
+        const xml::CharPtr owned(dump);
+        if (dump == nullptr || size < 0)
+            return ZO_ERR_NO_MEM;
+        const size_t length = static_cast<size_t>(size);
+        auto *text = static_cast<char *>(malloc(length + 1));
+        if (text == nullptr)
+            return ZO_ERR_NO_MEM;
+        memcpy(text, dump, length);
+        text[length] = '\0';
+        *xml_data = text;
+        return ZO_ERR_NO_ERROR;
+    });
 }
 
 extern "C" void zo_free_xml(char *xml_data)

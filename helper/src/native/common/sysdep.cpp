@@ -1,5 +1,6 @@
 // The UUID generator's sources: the clock, a node derived from the host
 // identifier, random bytes, and three host descriptions.
+#include "c_boundary.h"
 #include "sysdep.h"
 
 #include "strl.h"
@@ -36,18 +37,20 @@ extern "C" void get_system_time(uuid_time_t *uuid_time)
 
 extern "C" void get_ieee_node_identifier(uuid_node_t *node)
 {
-    static uuid_node_t saved_node;
-    static std::once_flag saved;
-    std::call_once(saved, [] {
-        const uint32_t h = host_identifier();
-        saved_node.id[0] = static_cast<byte>(h >> 24);
-        saved_node.id[1] = 0x00;
-        saved_node.id[2] = 0x20;
-        saved_node.id[3] = static_cast<byte>(h >> 16);
-        saved_node.id[4] = static_cast<byte>(h >> 8);
-        saved_node.id[5] = static_cast<byte>(h);
+    zorbel::c_entry_void([&] {
+        static uuid_node_t saved_node;
+        static std::once_flag saved;
+        std::call_once(saved, [] {
+            const uint32_t h = host_identifier();
+            saved_node.id[0] = static_cast<byte>(h >> 24);
+            saved_node.id[1] = 0x00;
+            saved_node.id[2] = 0x20;
+            saved_node.id[3] = static_cast<byte>(h >> 16);
+            saved_node.id[4] = static_cast<byte>(h >> 8);
+            saved_node.id[5] = static_cast<byte>(h);
+        });
+        *node = saved_node;
     });
-    *node = saved_node;
 }
 
 unsigned16 true_random()

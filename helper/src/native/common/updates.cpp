@@ -2,6 +2,7 @@
 // lock from before its lookup until the new registry is in place, so two
 // writers never work from the same old content, and it reads the registry
 // only through the locked descriptor.
+#include "c_boundary.h"
 #include "internal.h"
 #include "ownership.h"
 #include "record_fields.h"
@@ -134,73 +135,79 @@ int change_record(const char *instance_urn, zo_env_t *env, Change change)
 }  // namespace
 extern "C" int zo_add(zo_t *s, zo_env_t *env)
 {
-    if (!zo_is_initialized(env))
-        return ZO_ERR_NOT_INIT;
-    if (s == nullptr)
-        return ZO_ERR_MISSING_FIELD;
-    if (field_overflows(s->instance_urn))
-        return ZO_ERR_MAX_LEN_EXCEEDED;
+    return zorbel::c_entry([&]() -> int {
+        if (!zo_is_initialized(env))
+            return ZO_ERR_NOT_INIT;
+        if (s == nullptr)
+            return ZO_ERR_MISSING_FIELD;
+        if (field_overflows(s->instance_urn))
+            return ZO_ERR_MAX_LEN_EXCEEDED;
 
-    const RegistryLock lock(env);
-    xml::DocPtr doc;
-    zo_t scratch;
-    if (look_up(s->instance_urn, env, lock, scratch, doc) == ZO_ERR_NO_ERROR)
-        return ZO_ERR_DUP_REC;
-    if (const int rc = check_new_record(*s); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    if (const int rc = registry_for_add(env, lock, doc); rc != ZO_ERR_NO_ERROR)
-        return rc;
-    xmlNode *root = xmlDocGetRootElement(doc.get());
-
-    s->installer_uid = uid_as_int(getuid());
-    if (count_records_by_uid(doc.get(), root, uid_text(getuid()).c_str()) >= ZO_MAX_RECS_PER_USER)
-        return ZO_ERR_MAX_REC_PER_USER_EXCEEDED;
-
-    xml::NodePtr record(xmlNewDocNode(doc.get(), nullptr, xml::xc("zorbel"), nullptr));
-    if (!record)
-        return ZO_ERR_XML_NEW_NODE;
-    if (s->instance_urn[0] == '\0') {
-        if (const int rc = generate_urn(s->instance_urn, "zo"); rc != ZO_ERR_NO_ERROR)
+        const RegistryLock lock(env);
+        xml::DocPtr doc;
+        zo_t scratch;
+        if (look_up(s->instance_urn, env, lock, scratch, doc) == ZO_ERR_NO_ERROR)
+            return ZO_ERR_DUP_REC;
+        if (const int rc = check_new_record(*s); rc != ZO_ERR_NO_ERROR)
             return rc;
-    }
-    get_timestamp(s->timestamp);
-    s->installer_uid = uid_as_int(getuid());
-    const bool storable = append_fields(record.get(), *s, uid_text(getuid()));
-    xmlAddChild(root, record.release());
-    return save_changes(env, lock, doc.get(), storable);
+        if (const int rc = registry_for_add(env, lock, doc); rc != ZO_ERR_NO_ERROR)
+            return rc;
+        xmlNode *root = xmlDocGetRootElement(doc.get());
+
+        s->installer_uid = uid_as_int(getuid());
+        if (count_records_by_uid(doc.get(), root, uid_text(getuid()).c_str()) >= ZO_MAX_RECS_PER_USER)
+            return ZO_ERR_MAX_REC_PER_USER_EXCEEDED;
+
+        xml::NodePtr record(xmlNewDocNode(doc.get(), nullptr, xml::xc("zorbel"), nullptr));
+        if (!record)
+            return ZO_ERR_XML_NEW_NODE;
+        if (s->instance_urn[0] == '\0') {
+            if (const int rc = generate_urn(s->instance_urn, "zo"); rc != ZO_ERR_NO_ERROR)
+                return rc;
+        }
+        get_timestamp(s->timestamp);
+        s->installer_uid = uid_as_int(getuid());
+        const bool storable = append_fields(record.get(), *s, uid_text(getuid()));
+        xmlAddChild(root, record.release());
+        return save_changes(env, lock, doc.get(), storable);
+    });
 }
 
 extern "C" int zo_update(zo_t *s, zo_env_t *env)
 {
-    if (!zo_is_initialized(env))
-        return ZO_ERR_NOT_INIT;
-    if (s == nullptr || s->instance_urn[0] == '\0' ||
-        (s->product_parent_urn[0] == '\0' && s->product_defined_inst_id[0] == '\0'))
-        return ZO_ERR_MISSING_FIELD;
-    if (field_overflows(s->instance_urn) || field_overflows(s->product_parent_urn) ||
-        field_overflows(s->product_defined_inst_id))
-        return ZO_ERR_MAX_LEN_EXCEEDED;
+    return zorbel::c_entry([&]() -> int {
+        if (!zo_is_initialized(env))
+            return ZO_ERR_NOT_INIT;
+        if (s == nullptr || s->instance_urn[0] == '\0' ||
+            (s->product_parent_urn[0] == '\0' && s->product_defined_inst_id[0] == '\0'))
+            return ZO_ERR_MISSING_FIELD;
+        if (field_overflows(s->instance_urn) || field_overflows(s->product_parent_urn) ||
+            field_overflows(s->product_defined_inst_id))
+            return ZO_ERR_MAX_LEN_EXCEEDED;
 
-    return change_record(s->instance_urn, env, [s](xmlDoc *doc, xmlNode *record) {
-        const bool storable = storable_text(field_text(s->product_parent_urn)) &&
-                              storable_text(field_text(s->product_defined_inst_id));
-        update_record(doc, record, *s);
-        return storable;
+        return change_record(s->instance_urn, env, [s](xmlDoc *doc, xmlNode *record) {
+            const bool storable = storable_text(field_text(s->product_parent_urn)) &&
+                                  storable_text(field_text(s->product_defined_inst_id));
+            update_record(doc, record, *s);
+            return storable;
+        });
     });
 }
 
 extern "C" int zo_delete(const char *instance_urn, zo_env_t *env)
 {
-    if (!zo_is_initialized(env))
-        return ZO_ERR_NOT_INIT;
-    if (instance_urn == nullptr || instance_urn[0] == '\0')
-        return ZO_ERR_MISSING_FIELD;
-    if (strnlen(instance_urn, 256) >= 256)
-        return ZO_ERR_MAX_LEN_EXCEEDED;
+    return zorbel::c_entry([&]() -> int {
+        if (!zo_is_initialized(env))
+            return ZO_ERR_NOT_INIT;
+        if (instance_urn == nullptr || instance_urn[0] == '\0')
+            return ZO_ERR_MISSING_FIELD;
+        if (strnlen(instance_urn, 256) >= 256)
+            return ZO_ERR_MAX_LEN_EXCEEDED;
 
-    return change_record(instance_urn, env, [](xmlDoc *, xmlNode *record) {
-        xmlUnlinkNode(record);
-        xmlFreeNode(record);
-        return true;
+        return change_record(instance_urn, env, [](xmlDoc *, xmlNode *record) {
+            xmlUnlinkNode(record);
+            xmlFreeNode(record);
+            return true;
+        });
     });
 }

@@ -1,4 +1,5 @@
 // Time-based (version 1) UUIDs, their text form, and URNs made from them.
+#include "c_boundary.h"
 #include "internal.h"
 #include "sysdep.h"
 
@@ -125,29 +126,31 @@ int order(T a, T b)
 
 extern "C" int uuid_create(uuid_t *uuid)
 {
-    if (uuid == nullptr)
-        return 0;
-    const std::lock_guard<std::mutex> lock(uuid_mutex);
-    uuid_time_t timestamp;
-    get_current_time(&timestamp);
-    uuid_node_t node;
-    get_ieee_node_identifier(&node);
-
-    unsigned16 clockseq = 0;
-    uuid_time_t last_time = 0;
-    uuid_node_t last_node{};
-    if (!read_state(&clockseq, &last_time, &last_node) || memcmp(&node, &last_node, sizeof node) != 0) {
-        clockseq = true_random();
-        if (clockseq == 0)
+    return zorbel::c_entry([&]() -> int {
+        if (uuid == nullptr)
             return 0;
-    } else if (timestamp <= last_time) {
-        // A repeated or earlier timestamp gets a new clock sequence, so no
-        // UUID repeats within the process.
-        ++clockseq;
-    }
-    format_uuid_v1(uuid, clockseq, timestamp, node);
-    write_state(clockseq, timestamp, node);
-    return 1;
+        const std::lock_guard<std::mutex> lock(uuid_mutex);
+        uuid_time_t timestamp;
+        get_current_time(&timestamp);
+        uuid_node_t node;
+        get_ieee_node_identifier(&node);
+
+        unsigned16 clockseq = 0;
+        uuid_time_t last_time = 0;
+        uuid_node_t last_node{};
+        if (!read_state(&clockseq, &last_time, &last_node) || memcmp(&node, &last_node, sizeof node) != 0) {
+            clockseq = true_random();
+            if (clockseq == 0)
+                return 0;
+        } else if (timestamp <= last_time) {
+            // A repeated or earlier timestamp gets a new clock sequence, so no
+            // UUID repeats within the process.
+            ++clockseq;
+        }
+        format_uuid_v1(uuid, clockseq, timestamp, node);
+        write_state(clockseq, timestamp, node);
+        return 1;
+    }, 0, 0);
 }
 
 extern "C" void uuid_tostring(const uuid_t *uuid, char *buf)
