@@ -134,6 +134,7 @@ TEST(Brenloch, ReplyCarriesPortAndUrnAsConfigured)
     struct Case { std::vector<std::string> args; bool registry; std::string reply; };
     const Case cases[] = {
         {{}, false, " 6481\n"},  // registry cannot be opened: empty URN
+        {{"-v"}, false, " 6481\n"},  // ... said once at start-up
         {{"-t", "0"}, true, urn + " 0\n"},
         {{"-t", "70000"}, true, urn + " 70000\n"},
         {{"-t", "-5x"}, true, urn + " -5\n"},
@@ -142,6 +143,9 @@ TEST(Brenloch, ReplyCarriesPortAndUrnAsConfigured)
     for (const auto &c : cases) {
         Brenloch b(c.args, c.registry);
         EXPECT_EQ(Prober(b.port).ask("q"), c.reply) << ::testing::PrintToString(c.args);
+        const std::string said = "zo_initialize: " + b.root.registry_dir() +
+                                 ": Unable to open directory or file (No such file or directory)\n";
+        EXPECT_EQ(b.trace().starts_with(said), !c.registry && !c.args.empty()) << b.trace();
     }
 }
 

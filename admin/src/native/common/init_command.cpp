@@ -84,10 +84,8 @@ void copy_dtd(const std::string &from, const std::string &to)
     struct stat st{};
     if (!in || fstat(in.get(), &st) != 0)
         system_failure(from, "Unable to read the DTD");
-    if (!S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        system_failure(from, "Unable to read the DTD");
-    }
+    if (!S_ISREG(st.st_mode))
+        throw Failure(from + ": Unable to read the DTD (not a regular file)");
     std::string temp = to + ".XXXXXX";
     const UniqueFd out(mkstemp(temp.data()));
     if (!out)
