@@ -5,7 +5,7 @@
 #include "globals.h"
 #include "resources.h"
 #include "socket_io.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <libxml/parser.h>

@@ -6,7 +6,7 @@
 // Queries and the floor are compared by CPU time (they read from the page
 // cache; CPU time does not count the waits of a shared machine), zo_add
 // and fsync by elapsed time, which is what a caller waits for.
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 #include <benchmark/benchmark.h>

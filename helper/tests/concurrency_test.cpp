@@ -2,7 +2,7 @@
 // twice, and the lock stays held for the whole of each change.
 #include "registry_write.h"
 #include "registry_test_util.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

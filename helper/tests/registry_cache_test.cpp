@@ -2,7 +2,7 @@
 // completed before the query, whoever changes the registry and however.
 #include "registry_cache.h"
 #include "registry_test_util.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <sched.h>

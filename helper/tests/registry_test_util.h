@@ -5,7 +5,7 @@
 
 #include "process.h"
 #include "temp_root.h"
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 #include <gtest/gtest.h>

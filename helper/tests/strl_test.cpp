@@ -1,5 +1,6 @@
 // Bounded copy and append with the BSD semantics, and the field helpers.
 #include "strl.h"
+#include "zorbel/support/fixed_text.h"
 
 #include <gtest/gtest.h>
 

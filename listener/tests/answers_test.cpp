@@ -1,6 +1,6 @@
 // Answers built from a kept parse are byte for byte those of a fresh
 // parse, for every resource; and the list shows every instance URN whole.
-#include "registry_cache.h"
+#include "reader_cache.h"
 #include "resources.h"
 #include "tavish_support.h"
 

@@ -3,7 +3,7 @@
 // namespace so the machine's own /dev/log and /var/run/psn stay untouched.
 #include "isolation.h"
 #include "tavish_support.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "globals.h"
 #include "socket_io.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <gtest/gtest.h>
 

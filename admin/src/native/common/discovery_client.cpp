@@ -2,7 +2,7 @@
 
 #include "cli_error.h"
 #include "inet.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <poll.h>
 #include <sys/random.h>

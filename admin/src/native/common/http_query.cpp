@@ -3,7 +3,7 @@
 #include "cli_error.h"
 #include "inet.h"
 #include "terminal_text.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -2,7 +2,7 @@
 
 #include "cli_error.h"
 #include "registry_open.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include "zorbel.h"
 

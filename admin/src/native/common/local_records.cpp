@@ -1,6 +1,6 @@
 #include "local_records.h"
 
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 
 #include <algorithm>
 

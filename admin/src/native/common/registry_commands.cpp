@@ -7,7 +7,7 @@
 #include "prometheus_text.h"
 #include "registry_open.h"
 #include "registry_arguments.h"
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 
 #include "zorbel.h"
 

@@ -3,7 +3,7 @@
 #include "cli_error.h"
 #include "output_format.h"
 #include "record_table.h"
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 
 #include <libxml/xmlerror.h>
 

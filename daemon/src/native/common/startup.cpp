@@ -138,24 +138,4 @@ void make_daemon_process()
     signal(SIGHUP, SIG_IGN);
 }
 
-std::string escape_for_log(std::string_view bytes)
-{
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b < 0x20 || b == 0x7f) {
-            out += "\\x";
-            out += hex[b >> 4];
-            out += hex[b & 0xf];
-        } else if (b == '\\') {
-            out += "\\\\";
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
 }  // namespace zorbel::daemon

@@ -58,8 +58,4 @@ bool set_uid(const char *user_name);
 // fork, exit with status 0), starts a new session and ignores SIGHUP.
 void make_daemon_process();
 
-// Writes network bytes for a diagnostic line: 0x00-0x1f and 0x7f as \xNN,
-// the backslash as \\, every other byte as it is.
-std::string escape_for_log(std::string_view bytes);
-
 }  // namespace zorbel::daemon

@@ -2,8 +2,8 @@
 
 #include "random_sleep.h"
 #include "scache.h"
-#include "startup.h"
-#include "unique_fd.h"
+#include "zorbel/support/log_escape.h"
+#include "zorbel/support/unique_fd.h"
 #include "zorbel.h"
 
 #include <netdb.h>
@@ -22,7 +22,7 @@ int brenloch_verbose = 0;
 
 namespace {
 
-using zorbel::daemon::escape_for_log;
+using zorbel::escape_for_log;
 
 constexpr int idle_timeout_ms = 120 * 1000;
 

@@ -1,6 +1,6 @@
 #include "random_sleep.h"
 
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -6,7 +6,7 @@
 #include "registry_write.h"
 
 #include "strl.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>

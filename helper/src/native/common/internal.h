@@ -2,7 +2,7 @@
 // the public interface and not exported from the shared library.
 #pragma once
 
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 #include <string>

@@ -8,6 +8,7 @@
 #include "record_lookup.h"
 
 #include "strl.h"
+#include "zorbel/support/fixed_text.h"
 
 #include <cstdlib>
 #include <cstring>

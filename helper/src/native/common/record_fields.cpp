@@ -1,6 +1,6 @@
 #include "record_fields.h"
 
-#include "strl.h"
+#include "zorbel/support/fixed_text.h"
 
 #include <libxml/chvalid.h>
 #include <libxml/xmlstring.h>

@@ -4,7 +4,7 @@
 // update (stored values read back into the caller's record).
 #pragma once
 
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 #include <sys/types.h>

@@ -2,7 +2,7 @@
 // writers' own lookups.
 #pragma once
 
-#include "xml_ptr.h"
+#include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 // 1 when the record carries "product_urn" text equal to `product_urn`;

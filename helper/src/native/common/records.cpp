@@ -4,6 +4,7 @@
 #include "internal.h"
 
 #include "strl.h"
+#include "zorbel/support/fixed_text.h"
 
 #include <cstdio>
 #include <ctime>

@@ -37,8 +37,8 @@
 #include "registry_cache.h"
 
 #include "internal.h"
-#include "strl.h"
-#include "unique_fd.h"
+#include "zorbel/support/fixed_text.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <libxml/catalog.h>
 #include <libxml/uri.h>

@@ -3,44 +3,10 @@
 // current.  Writers never come here: they read under their lock.
 #pragma once
 
-#include "xml_ptr.h"
+#include "reader_cache.h"
 #include "zorbel.h"
 
-#include <cstdint>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <unordered_map>
-
 namespace zorbel {
-
-struct ValidRegistry {
-    xml::DocPtr doc;               // parsed and validated; never changed once kept
-    std::uint64_t generation = 0;  // different for every parse in the process
-    std::string registry_urn;      // the root's "urn" and "version"
-    std::string registry_version;
-
-    // The first record, in document order, that carries this instance URN
-    // (as first_record_with_urn finds it), from an index built on first use:
-    // a kept parse answers many lookups.
-    xmlNode *first_record(const char *instance_urn);
-
-private:
-    std::once_flag indexed_;
-    std::unordered_map<std::string, xmlNode *> first_by_urn_;
-};
-// A caller holding the only reference (use_count() == 1) may take the
-// document apart; a kept one is shared and must stay as it is.
-using RegistrySnapshot = std::shared_ptr<ValidRegistry>;
-
-// Long-running readers (the responders) turn the cache on; every other
-// caller of the library reads the file afresh on every query.
-void set_registry_cache(bool enabled);
-
-// The registry validated against its DTD, with env's registry URN and
-// version refreshed from it.  ZO_ERR_NO_ERROR with `out` set, or
-// ZO_ERR_XML_INVALID_REG.
-int read_valid_registry(zo_env_t *env, RegistrySnapshot &out);
 
 // Forgets what is kept for `env` (zo_close).
 void drop_registry_cache(const zo_env_t *env);

@@ -2,8 +2,8 @@
 #include "internal.h"
 #include "xml_input.h"
 
-#include "strl.h"
-#include "unique_fd.h"
+#include "zorbel/support/fixed_text.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

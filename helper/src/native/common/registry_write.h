@@ -2,7 +2,7 @@
 // the registry, and putting a new registry file in place.
 #pragma once
 
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 #include "zorbel.h"
 
 #include <libxml/tree.h>

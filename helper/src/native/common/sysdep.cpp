@@ -4,7 +4,7 @@
 #include "sysdep.h"
 
 #include "strl.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/time.h>

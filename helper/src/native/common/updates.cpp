@@ -10,6 +10,7 @@
 #include "registry_write.h"
 
 #include "strl.h"
+#include "zorbel/support/fixed_text.h"
 
 #include <unistd.h>
 

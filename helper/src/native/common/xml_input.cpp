@@ -1,7 +1,7 @@
 #include "xml_input.h"
 
-#include "unique_fd.h"
-#include "xml_ptr.h"
+#include "zorbel/support/unique_fd.h"
+#include "zorbel/support/xml_ptr.h"
 
 #include <libxml/catalog.h>
 #include <libxml/parserInternals.h>

@@ -1,7 +1,7 @@
 #include "probe.h"
 
-#include "strl.h"
-#include "unique_fd.h"
+#include "zorbel/support/fixed_text.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/utsname.h>

@@ -3,8 +3,8 @@
 #include "probe.h"
 #include "resources.h"
 #include "socket_io.h"
-#include "strl.h"
 #include "xml_chars.h"
+#include "zorbel/support/fixed_text.h"
 
 #include <algorithm>
 #include <cstring>

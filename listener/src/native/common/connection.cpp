@@ -2,7 +2,7 @@
 
 #include "globals.h"
 #include "resources.h"
-#include "startup.h"
+#include "zorbel/support/log_escape.h"
 
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -37,7 +37,7 @@ ssize_t receive(int fd, char *buf, size_t len)
 
 void echo_line(std::string_view line)
 {
-    fprintf(stderr, "sock_gets: %s\n", daemon::escape_for_log(line).c_str());
+    fprintf(stderr, "sock_gets: %s\n", escape_for_log(line).c_str());
 }
 
 }  // namespace

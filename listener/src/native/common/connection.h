@@ -7,7 +7,7 @@
 #pragma once
 
 #include "socket_io.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 #include "zorbel.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // tavish, the network responder: start-up, then the service loop.
 #include "globals.h"
-#include "registry_cache.h"
+#include "reader_cache.h"
 #include "service_loop.h"
 #include "group_switch.h"
 #include "lone_option.h"

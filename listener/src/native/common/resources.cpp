@@ -1,12 +1,12 @@
 #include "resources.h"
 
 #include "globals.h"
-#include "registry_cache.h"
+#include "reader_cache.h"
 #include "socket_io.h"
-#include "startup.h"
-#include "strl.h"
 #include "xml_chars.h"
-#include "xml_ptr.h"
+#include "zorbel/support/fixed_text.h"
+#include "zorbel/support/log_escape.h"
+#include "zorbel/support/xml_ptr.h"
 
 #include <array>
 #include <cctype>
@@ -73,7 +73,7 @@ const Route *route_for(const char *buf)
 {
     const std::string_view line(buf);
     if (tavish_verbose >= 2)
-        fprintf(stderr, "got TCP msg: %s\n", zorbel::daemon::escape_for_log(line).c_str());
+        fprintf(stderr, "got TCP msg: %s\n", zorbel::escape_for_log(line).c_str());
     for (const Route &route : routes) {
         if (!line.starts_with(route.prefix))
             continue;

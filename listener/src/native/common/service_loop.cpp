@@ -5,7 +5,7 @@
 #include "resources.h"
 #include "socket_io.h"
 #include "strl.h"
-#include "unique_fd.h"
+#include "zorbel/support/unique_fd.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

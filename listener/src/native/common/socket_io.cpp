@@ -1,8 +1,8 @@
 #include "socket_io.h"
 
 #include "globals.h"
-#include "startup.h"
 #include "xml_chars.h"
+#include "zorbel/support/log_escape.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,7 +17,7 @@
 #include <cstring>
 #include <optional>
 
-using zorbel::daemon::escape_for_log;
+using zorbel::escape_for_log;
 
 namespace zorbel::tavish {
 namespace {
