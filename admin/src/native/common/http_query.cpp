@@ -3,6 +3,7 @@
 #include "cli_error.h"
 #include "inet.h"
 #include "terminal_text.h"
+#include "zorbel/support/byte_transfer.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <poll.h>
@@ -41,16 +42,14 @@ UniqueFd connect_to(const sockaddr_in &to, const std::string &where, const Deadl
 
 void send_all(int fd, std::string_view data, const Deadline &deadline)
 {
-    while (!data.empty()) {
-        const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (n > 0) {
-            data.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            throw Failure(system_error("send"));
-        } else if (!wait_for(fd, POLLOUT, deadline)) {
+    const auto send_rest = [&](size_t at) { return send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL); };
+    const auto wait_writable = [&] {
+        if (!wait_for(fd, POLLOUT, deadline))
             throw Failure("send: timed out");
-        }
-    }
+        return true;
+    };
+    if (transfer_all(data.size(), send_rest, wait_writable) < data.size())
+        throw Failure(system_error("send"));
 }
 
 // Everything the peer sends until it closes; a reset after some bytes

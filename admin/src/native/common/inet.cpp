@@ -1,6 +1,7 @@
 #include "inet.h"
 
 #include "cli_error.h"
+#include "zorbel/support/deadline.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -45,9 +46,7 @@ std::string address_text(const sockaddr_in &addr)
 
 int Deadline::remaining_ms() const
 {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-    return static_cast<int>(std::clamp<long long>(left.count(), 0, 3'600'000));
+    return poll_timeout_ms(end_);
 }
 
 bool wait_for(int fd, short events, const Deadline &deadline)

@@ -35,6 +35,7 @@
 #include "registry_write.h"
 
 #include "internal.h"
+#include "zorbel/support/byte_transfer.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -110,40 +111,22 @@ bool same_file(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Repeats `transfer(done)`, which moves bytes from offset `done` on and
-// returns how many, until `size` bytes are through; `done` counts them,
-// also when it fails part-way.
-template <class Transfer>
-bool transfer_all(size_t size, size_t &done, Transfer transfer)
-{
-    done = 0;
-    while (done < size) {
-        const ssize_t n = transfer(done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes `data` at the start of the file.
 bool pwrite_all(int fd, std::string_view data, size_t &done)
 {
-    return transfer_all(data.size(), done, [&](size_t at) {
+    done = transfer_all(data.size(), [&](size_t at) {
         return pwrite(fd, data.data() + at, data.size() - at, static_cast<off_t>(at));
     });
+    return done == data.size();
 }
 
 // The first `size` bytes of the file.
 bool pread_all(int fd, std::string &out, size_t size)
 {
     out.resize(size);
-    size_t done = 0;
-    return transfer_all(size, done, [&](size_t at) {
+    return transfer_all(size, [&](size_t at) {
         return pread(fd, out.data() + at, size - at, static_cast<off_t>(at));
-    });
+    }) == size;
 }
 
 // Step 5: a temporary file in the registry directory, locked by this

@@ -1,5 +1,6 @@
 #include "xml_input.h"
 
+#include "zorbel/support/byte_transfer.h"
 #include "zorbel/support/unique_fd.h"
 #include "zorbel/support/xml_ptr.h"
 
@@ -81,16 +82,9 @@ std::optional<std::string> read_regular_file(const std::string &path)
     if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > max_entity_bytes)
         return std::nullopt;
     std::string content(static_cast<size_t>(st.st_size), '\0');
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = read(fd.get(), content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    content.resize(done);
+    content.resize(transfer_all(content.size(), [&](size_t at) {
+        return read(fd.get(), content.data() + at, content.size() - at);
+    }));
     return content;
 }
 

@@ -1,5 +1,6 @@
 #include "probe.h"
 
+#include "zorbel/support/byte_transfer.h"
 #include "zorbel/support/fixed_text.h"
 #include "zorbel/support/unique_fd.h"
 
@@ -44,13 +45,9 @@ void refresh_cpubuffer()
     if (!fd)
         return;
     char fresh[CPUBUFFER_LEN];
-    size_t got = 0;
-    while (got < sizeof fresh - 1) {
-        const ssize_t n = read(fd.get(), fresh + got, sizeof fresh - 1 - got);
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
+    const size_t got = zorbel::transfer_all(sizeof fresh - 1, [&](size_t at) {
+        return read(fd.get(), fresh + at, sizeof fresh - 1 - at);
+    });
     if (got == 0)
         return;
     std::memcpy(cpubuffer, fresh, got);

@@ -2,6 +2,7 @@
 
 #include "globals.h"
 #include "resources.h"
+#include "zorbel/support/byte_transfer.h"
 #include "zorbel/support/log_escape.h"
 
 #include <sys/epoll.h>
@@ -150,21 +151,22 @@ void Connection::answer(const std::string &line, Clock::time_point now, zo_env_t
 
 void Connection::send_answer(Clock::time_point now)
 {
-    while (sent_ < out_.size()) {
-        const ssize_t n = send(fd_.get(), out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (n < 0) {
-            if (tavish_verbose >= 1)
-                perror("send");
-            close_now();
-            return;
-        }
-        sent_ += static_cast<size_t>(n);
+    const std::string_view rest = std::string_view(out_).substr(sent_);
+    const size_t moved = transfer_all(rest.size(), [&](size_t at) {
+        return send(fd_.get(), rest.data() + at, rest.size() - at, MSG_NOSIGNAL);
+    });
+    if (moved > 0) {
+        sent_ += moved;
         last_activity_ = now;
         phase_deadline_ = now + send_limit;
+    }
+    if (moved < rest.size()) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;  // the socket is full: the loop calls again once it drains
+        if (tavish_verbose >= 1)
+            perror("send");
+        close_now();
+        return;
     }
     out_ = std::string();
     start_drain(now);

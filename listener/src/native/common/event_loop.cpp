@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "globals.h"
 #include "service_loop.h"
+#include "zorbel/support/deadline.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -84,9 +85,7 @@ private:
             next = std::min(next, resume_accept_);
         for (const auto &[fd, e] : connections_)
             next = std::min(next, e.conn->deadline());
-        if (next <= now)
-            return 0;
-        return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+        return next <= now ? 0 : poll_timeout_ms(next);
     }
 
     // Closes a finished connection, or registers the events it now waits for.

@@ -5,6 +5,7 @@
 #include "resources.h"
 #include "socket_io.h"
 #include "strl.h"
+#include "zorbel/support/deadline.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <arpa/inet.h>
@@ -28,7 +29,7 @@ constexpr int log_priority = LOG_DAEMON | LOG_NOTICE;
 
 constexpr auto request_line_timeout = std::chrono::seconds(5);
 constexpr auto drain_limit = std::chrono::seconds(2);
-constexpr int drain_poll_ms = 125;
+constexpr std::chrono::milliseconds drain_poll(125);
 constexpr int drain_line_len = 4096;
 // Connections wait here while one is served; a short queue overflows
 // with a handful of concurrent clients, and an overflowed handshake is
@@ -59,11 +60,11 @@ void drain(int sockfd, bool own_write_shut)
     const auto deadline = Clock::now() + drain_limit;
     char line[drain_line_len];
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        const int wait_ms = zorbel::poll_timeout_ms(deadline, drain_poll);
+        if (wait_ms == 0)
             return;
         pollfd p{sockfd, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, drain_poll_ms)));
+        const int ready = poll(&p, 1, wait_ms);
         if (ready <= 0 || !(p.revents & POLLIN))
             return;
         const bool hung_up = own_write_shut ? (p.revents & POLLERR) != 0 : (p.revents & POLLHUP) != 0;

@@ -2,6 +2,8 @@
 
 #include "globals.h"
 #include "xml_chars.h"
+#include "zorbel/support/byte_transfer.h"
+#include "zorbel/support/deadline.h"
 #include "zorbel/support/log_escape.h"
 
 #include <netinet/in.h>
@@ -26,12 +28,6 @@ constexpr size_t batch_flush_size = 64 * 1024;
 
 ResponseBatch *active_batch = nullptr;
 
-int remaining_ms(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left);
-}
-
 // Reads one byte.  1: a byte, 0: end of stream, -1: error (errno set),
 // -2: the deadline passed first.  With a deadline the descriptor is polled
 // before each read, which serves sockets and other descriptors alike.
@@ -40,7 +36,7 @@ int read_byte(int fd, char *c, const std::optional<Clock::time_point> &deadline)
     for (;;) {
         if (deadline) {
             pollfd p{fd, POLLIN, 0};
-            const int ready = poll(&p, 1, remaining_ms(*deadline));
+            const int ready = poll(&p, 1, poll_timeout_ms(*deadline));
             if (ready == 0)
                 return -2;
             if (ready < 0) {
@@ -164,19 +160,14 @@ ResponseBatch::Collected ResponseBatch::collect(int sockfd, std::string_view pie
 
 void ResponseBatch::flush()
 {
-    size_t off = 0;
-    while (!failed_ && off < pending_.size()) {
-        const ssize_t n = send(fd_, pending_.data() + off, pending_.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error_ = errno;
-            if (tavish_verbose >= 1)
-                perror("send");
-            failed_ = true;
-            break;
-        }
-        off += static_cast<size_t>(n);
+    const size_t sent = failed_ ? pending_.size() : transfer_all(pending_.size(), [&](size_t at) {
+        return send(fd_, pending_.data() + at, pending_.size() - at, MSG_NOSIGNAL);
+    });
+    if (sent < pending_.size()) {
+        error_ = errno;
+        if (tavish_verbose >= 1)
+            perror("send");
+        failed_ = true;
     }
     pending_.clear();
 }
