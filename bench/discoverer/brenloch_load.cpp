@@ -3,6 +3,7 @@
 // trivial UDP echo on loopback in the same run.
 //
 //   brenloch_load BRENLOCH [--probes N] [--rates R1,R2,...] [--seconds S]
+#include "bench_environment.h"
 #include "loopback.h"
 
 #include <fcntl.h>
@@ -242,6 +243,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    printf("%s\n", zorbel::bench::bench_environment().c_str());
     printf("latency, %d distinct probes one after another (microseconds)\n", probes);
     printf("%-10s %10s %10s %10s %6s\n", "target", "median", "p99", "max", "lost");
     const auto [floor, lat] = measure_latency(echo.port(), brenloch.port(), probes);

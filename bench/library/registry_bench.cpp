@@ -6,6 +6,7 @@
 // Queries and the floor are compared by CPU time (they read from the page
 // cache; CPU time does not count the waits of a shared machine), zo_add
 // and fsync by elapsed time, which is what a caller waits for.
+#include "bench_environment.h"
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
@@ -284,6 +285,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    std::printf("%s\n", zorbel::bench::bench_environment().c_str());
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.print_summary();
