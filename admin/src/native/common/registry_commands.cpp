@@ -7,6 +7,7 @@
 #include "prometheus_text.h"
 #include "registry_open.h"
 #include "registry_arguments.h"
+#include "zorbel/support/library_ptr.h"
 #include "zorbel/support/xml_ptr.h"
 
 #include "zorbel.h"
@@ -35,12 +36,6 @@ private:
     zo_env_t env_{};
 };
 
-struct UrnListDeleter {
-    void operator()(char **list) const noexcept { zo_free_instance_urns(list); }
-};
-struct XmlTextDeleter {
-    void operator()(char *text) const noexcept { zo_free_xml(text); }
-};
 
 void print_line(const char *text)
 {
@@ -52,9 +47,9 @@ void list_product(Registry &reg, const std::string &product)
 {
     char **raw = nullptr;
     const int count = check_record(zo_get_instance_urns(product.c_str(), &raw, reg.env()), *reg.env(), product);
-    const std::unique_ptr<char *, UrnListDeleter> list(raw);
+    const UrnListPtr list(raw);
     for (int i = 0; i < count; ++i)
-        print_line(list.get()[i]);
+        print_line(list[i]);
 }
 
 Table read_table(Registry &reg, const std::optional<std::string> &product)
@@ -184,7 +179,7 @@ int run_export(const GlobalOptions &global, int argc, char *argv[])
     }
     char *raw = nullptr;
     check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
-    const std::unique_ptr<char, XmlTextDeleter> xml(raw);
+    const XmlTextPtr xml(raw);
     std::fputs(xml.get(), stdout);
     return exit_ok;
 }

@@ -26,7 +26,7 @@ constexpr const char *registry_format_version = "1.1.4";
 constexpr const char *standard_dtd_dir = "/opt/quesk/zorbel/share/xml/dtd";
 
 // The URN of the most recent successful initialisation in this process.
-char process_registry_urn[256];
+char process_registry_urn[sizeof(zo_env_t::registry_urn)];
 
 int fail(zo_env_t *env, int code)
 {

@@ -9,6 +9,7 @@
 
 #include "strl.h"
 #include "zorbel/support/fixed_text.h"
+#include "zorbel/support/library_ptr.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -31,20 +32,15 @@ void read_record(xmlDoc *doc, xmlNode *record, zo_t &s)
     });
 }
 
-struct UrnListDeleter {
-    void operator()(char **list) const noexcept { zo_free_instance_urns(list); }
-};
-using UrnList = std::unique_ptr<char *[], UrnListDeleter>;
-
 // The list with all of its buffers, allocated with malloc so that C
 // callers may release it as well; null when any allocation fails.
-UrnList allocate_urn_list()
+UrnListPtr allocate_urn_list()
 {
-    UrnList list(static_cast<char **>(calloc(ZO_MAX_INSTANCE_URNS, sizeof(char *))));
+    UrnListPtr list(static_cast<char **>(calloc(ZO_MAX_INSTANCE_URNS, sizeof(char *))));
     if (!list)
         return nullptr;
     for (int i = 0; i < ZO_MAX_INSTANCE_URNS; ++i) {
-        list[i] = static_cast<char *>(calloc(1, 256));
+        list[i] = static_cast<char *>(calloc(1, urn_width));
         if (list[i] == nullptr)
             return nullptr;
     }
@@ -64,7 +60,7 @@ int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_
 
 int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
 {
-    const std::span<char> work(instance_urn, 256);
+    const std::span<char> work(instance_urn, urn_width);
     work[0] = '\0';
     bool matches = false;
     for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
@@ -172,10 +168,10 @@ extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_ur
             return ZO_ERR_NOT_INIT;
         if (product_urn == nullptr || product_urn[0] == '\0' || instance_urn_pp == nullptr)
             return ZO_ERR_MISSING_FIELD;
-        if (strnlen(product_urn, 256) >= 256)
+        if (strnlen(product_urn, urn_width) >= urn_width)
             return ZO_ERR_MAX_LEN_EXCEEDED;
 
-        UrnList list = allocate_urn_list();
+        UrnListPtr list = allocate_urn_list();
         if (!list)
             return ZO_ERR_NO_MEM;
         RegistrySnapshot registry;
@@ -185,7 +181,7 @@ extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_ur
 
         int count = 0;
         bool too_many = false;
-        char work[256];
+        char work[urn_width];
         for_each_record(doc, [&](xmlNode *record) {
             if (too_many || !find_product_urn(doc, record, product_urn, work))
                 return;
@@ -193,7 +189,7 @@ extern "C" int zo_get_instance_urns(const char *product_urn, char ***instance_ur
                 too_many = true;
                 return;
             }
-            strlcpy(list[count++], work, 256);
+            strlcpy(list[count++], work, urn_width);
         });
         if (too_many)
             return ZO_ERR_MAX_REC_EXCEEDED;

@@ -53,6 +53,10 @@ inline constexpr std::array<RecordField, 12> record_text_fields{
 
 inline constexpr std::string_view uid_element = "installer_uid";
 
+// The width of every URN text, its NUL included: an instance URN, a
+// product URN, a registry URN and a generated one all fit zo_t's field.
+inline constexpr size_t urn_width = sizeof(zo_t::instance_urn);
+
 // What is read of an element for a field `width` bytes wide: a little more
 // than the field holds, so a cut is still seen, and never the whole
 // expansion of the file's entities.

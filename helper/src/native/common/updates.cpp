@@ -202,7 +202,7 @@ extern "C" int zo_delete(const char *instance_urn, zo_env_t *env)
             return ZO_ERR_NOT_INIT;
         if (instance_urn == nullptr || instance_urn[0] == '\0')
             return ZO_ERR_MISSING_FIELD;
-        if (strnlen(instance_urn, 256) >= 256)
+        if (strnlen(instance_urn, urn_width) >= urn_width)
             return ZO_ERR_MAX_LEN_EXCEEDED;
 
         return change_record(instance_urn, env, [](xmlDoc *, xmlNode *record) {

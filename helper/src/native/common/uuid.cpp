@@ -1,6 +1,7 @@
 // Time-based (version 1) UUIDs, their text form, and URNs made from them.
 #include "c_boundary.h"
 #include "internal.h"
+#include "record_fields.h"
 #include "sysdep.h"
 
 #include <pthread.h>
@@ -222,6 +223,6 @@ extern "C" int generate_urn(char *generated_urn, const char *nid)
         return ZO_ERR_GEN_UUID;
     char text[37];
     uuid_tostring(&uuid, text);
-    snprintf(generated_urn, 256, "urn:%s:%s", nid ? nid : "", text);
+    snprintf(generated_urn, zorbel::urn_width, "urn:%s:%s", nid ? nid : "", text);
     return ZO_ERR_NO_ERROR;
 }
