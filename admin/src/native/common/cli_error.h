@@ -40,8 +40,4 @@ struct HelpRequest {
 // --version after a command: the version on standard output, exit status 0.
 struct VersionRequest {};
 
-// Throws a Failure carrying the library's message when `status` is a
-// negative ZO_ERR_ code; returns it otherwise.
-int check(int status);
-
 }  // namespace zorbel::cli

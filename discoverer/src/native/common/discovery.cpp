@@ -26,7 +26,7 @@ using zorbel::escape_for_log;
 
 constexpr int idle_timeout_ms = 120 * 1000;
 
-[[noreturn]] void fail(const char *what)
+[[noreturn]] void fatal_error(const char *what)
 {
     perror(what);
     exit(1);
@@ -36,13 +36,13 @@ zorbel::UniqueFd bind_discovery_socket(int udp_port)
 {
     zorbel::UniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
     if (!fd)
-        fail("socket");
+        fatal_error("socket");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(static_cast<std::uint16_t>(udp_port));  // the low 16 bits
     if (bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
-        fail("bind (udp)");
+        fatal_error("bind (udp)");
     return fd;
 }
 
@@ -51,7 +51,7 @@ void require_ipv4(int sockfd)
     sockaddr_storage own{};
     socklen_t len = sizeof own;
     if (getsockname(sockfd, reinterpret_cast<sockaddr *>(&own), &len) != 0)
-        fail("getsockname");
+        fatal_error("getsockname");
     if (own.ss_family != AF_INET) {
         fprintf(stderr, "Unknown address family: %d\n", own.ss_family);
         exit(1);
@@ -69,7 +69,7 @@ Wait wait_readable(int sockfd)
     if (n < 0) {
         if (errno == EINTR)
             return Wait::interrupted;
-        fail("select");
+        fatal_error("select");
     }
     return n == 0 ? Wait::timed_out : Wait::readable;
 }
@@ -119,7 +119,7 @@ void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe
         const ssize_t n = recvfrom(sockfd, msg->content, sizeof msg->content - 1, 0,
                                    reinterpret_cast<sockaddr *>(&msg->addr), &msg->addrlen);
         if (n < 0)
-            fail("recvfrom");
+            fatal_error("recvfrom");
         msg->content[n] = '\0';
         if (brenloch_verbose > 0)
             trace_sender(*msg, n);

@@ -45,7 +45,7 @@ struct Settings {
     std::optional<std::string> gid;
 };
 
-bool take_option(Settings &s, int letter, const char *operand)
+bool apply_option(Settings &s, int letter, const char *operand)
 {
     switch (letter) {
     case 'f': s.do_daemon = 0; break;
@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
         return *status;
     Settings s;
     const int errors = parse_options(argc, argv, option_letters,
-                                     [&s](int letter, const char *operand) { return take_option(s, letter, operand); });
+                                     [&s](int letter, const char *operand) { return apply_option(s, letter, operand); });
     if (errors < 0)
         return 1;
     if (errors > 0) {

@@ -114,7 +114,7 @@ int check_existing_registry(zo_env_t *env, int fd)
     return zorbel::load_valid_registry(env, doc, fd);
 }
 
-// Step 8 onwards: use the registry that exists, or create it when none does.
+// Uses the registry that exists, or creates it when none does.
 // A registry that cannot be opened for writing is still used when it can be
 // read; one that cannot be read at all is reported as unopenable.
 int open_or_create_registry(zo_env_t *env)

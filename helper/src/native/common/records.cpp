@@ -2,6 +2,7 @@
 // that the writers put on records.
 #include "c_boundary.h"
 #include "internal.h"
+#include "record_fields.h"
 
 #include "strl.h"
 #include "zorbel/support/fixed_text.h"
@@ -15,10 +16,11 @@ namespace {
 
 // One "name=value" line.  The value stops at the field's terminator, or at
 // its width when a caller left it unterminated, never beyond the field.
-void print_field(const char *name, std::span<const char> field)
+void print_field(std::string_view name, std::span<const char> field)
 {
     const std::string_view value = zorbel::field_text(field);
-    printf("%s=%.*s\n", name, static_cast<int>(value.size()), value.data());
+    printf("%.*s=%.*s\n", static_cast<int>(name.size()), name.data(), static_cast<int>(value.size()),
+           value.data());
 }
 
 }  // namespace
@@ -35,19 +37,11 @@ extern "C" void zo_debug(const zo_env_t *env, const zo_t *s)
             printf("initialized_flag=%d\n", env->initialized_flag);
         }
         if (s != nullptr) {
-            print_field("instance_urn", s->instance_urn);
-            print_field("product_name", s->product_name);
-            print_field("product_version", s->product_version);
-            print_field("product_urn", s->product_urn);
-            print_field("product_parent_urn", s->product_parent_urn);
-            print_field("product_parent", s->product_parent);
-            print_field("product_defined_inst_id", s->product_defined_inst_id);
-            print_field("product_vendor", s->product_vendor);
-            print_field("platform_arch", s->platform_arch);
-            print_field("timestamp", s->timestamp);
-            print_field("container", s->container);
-            print_field("source", s->source);
-            printf("installer_uid=%d\n", s->installer_uid);
+            zo_t record = *s;  // the table's accessors take a modifiable record
+            for (const zorbel::RecordField &f : zorbel::record_text_fields)
+                print_field(f.name, f.in(record));
+            printf("%.*s=%d\n", static_cast<int>(zorbel::uid_element.size()), zorbel::uid_element.data(),
+                   s->installer_uid);
         }
     });
 }

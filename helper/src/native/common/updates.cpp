@@ -35,7 +35,7 @@ int save_changes(const zo_env_t *env, const RegistryLock &lock, xmlDoc *doc, boo
 
 // The writers' lookup: zo_get on a scratch record holding only the URN,
 // through the locked descriptor.  `doc` keeps the registry as validated.
-int look_up(const char *instance_urn, zo_env_t *env, const RegistryLock &lock, zo_t &scratch,
+int find_record_under_lock(const char *instance_urn, zo_env_t *env, const RegistryLock &lock, zo_t &scratch,
             xml::DocPtr &doc)
 {
     scratch = zo_t{};
@@ -122,7 +122,7 @@ int change_record(const char *instance_urn, zo_env_t *env, Change change)
     const RegistryLock lock(env);
     xml::DocPtr doc;
     zo_t stored;
-    if (look_up(instance_urn, env, lock, stored, doc) != ZO_ERR_NO_ERROR)
+    if (find_record_under_lock(instance_urn, env, lock, stored, doc) != ZO_ERR_NO_ERROR)
         return ZO_ERR_REC_NOT_FOUND;
     xmlNode *record = first_record_with_urn(doc.get(), instance_urn);
     if (record == nullptr)
@@ -147,7 +147,7 @@ extern "C" int zo_add(zo_t *s, zo_env_t *env)
         const RegistryLock lock(env);
         xml::DocPtr doc;
         zo_t scratch;
-        if (look_up(s->instance_urn, env, lock, scratch, doc) == ZO_ERR_NO_ERROR)
+        if (find_record_under_lock(s->instance_urn, env, lock, scratch, doc) == ZO_ERR_NO_ERROR)
             return ZO_ERR_DUP_REC;
         if (const int rc = check_new_record(*s); rc != ZO_ERR_NO_ERROR)
             return rc;

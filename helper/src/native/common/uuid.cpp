@@ -22,6 +22,8 @@ struct uuid_state_t {
     int inited;
 };
 
+// uuid_mutex guards the three variables below it: the generator's state,
+// the last clock reading and the count of UUIDs made from it.
 std::mutex uuid_mutex;
 uuid_state_t uuid_state;
 uuid_time_t time_last;

@@ -38,7 +38,9 @@ constexpr int listen_backlog = SOMAXCONN;
 
 char request_line[REQUEST_LINE_LEN];
 
-const char *printable(const char *peer)
+// The peer for a log line: a peer whose address could not be read is
+// logged as "(null)", the text glibc's printf gives a null %s.
+const char *peer_or_null_text(const char *peer)
 {
     return peer != nullptr ? peer : "(null)";
 }
@@ -84,14 +86,15 @@ void serve_connection(int fd, zo_env_t *zo_env)
     if (zorbel::tavish::sock_gets_until(fd, request_line, sizeof request_line, deadline) == nullptr)
         request_line[0] = '\0';
     handle_request(fd, zo_env, request_line);
-    drain(fd, shutdown(fd, SHUT_WR) == 0);
+    const bool write_side_shut = shutdown(fd, SHUT_WR) == 0;
+    drain(fd, write_side_shut);
 }
 
 // One line per connection, each under this program's ident.
 void log_line(const char *format, const char *peer)
 {
     openlog(log_ident, LOG_PID | LOG_NDELAY, LOG_LOCAL1);
-    syslog(log_priority, format, printable(peer));
+    syslog(log_priority, format, peer_or_null_text(peer));
 }
 
 [[noreturn]] void serve_inetd_connection(int local_subnet_only, int local_loopback_only, zo_env_t *zo_env)
@@ -116,7 +119,7 @@ void log_line(const char *format, const char *peer)
     exit(0);
 }
 
-[[noreturn]] void setup_failure(const char *what)
+[[noreturn]] void fatal_error(const char *what)
 {
     if (tavish_verbose >= 1)
         perror(what);
@@ -162,10 +165,10 @@ void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopbac
 
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0)
-        setup_failure("socket");
+        fatal_error("socket");
     const int reuse = 1;
     if (setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0)
-        setup_failure("setsockopt");
+        fatal_error("setsockopt");
     if (local_subnet_only)
         limit_to_subnet(listener);
 
@@ -177,7 +180,7 @@ void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopbac
     else
         my_addr.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(listener, reinterpret_cast<sockaddr *>(&my_addr), sizeof my_addr) != 0)
-        setup_failure("bind (tcp)");
+        fatal_error("bind (tcp)");
     listen(listener, listen_backlog);
 
     zorbel::tavish::serve_concurrently(listener, zo_env);
