@@ -1,6 +1,6 @@
 // The registry environment: paths, first-use creation, validation of an
 // existing registry, the process-wide URN, and the failures of initialising.
-#include "internal.h"
+#include "environment.h"
 #include "registry_write.h"
 #include "isolation.h"
 #include "process.h"

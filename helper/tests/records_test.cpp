@@ -1,5 +1,6 @@
 // The diagnostic dump of an environment and a record, and the UTC stamp.
-#include "internal.h"
+#include "records.h"
+#include "zorbel.h"
 
 #include <gtest/gtest.h>
 

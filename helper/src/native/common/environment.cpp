@@ -1,7 +1,8 @@
 // The registry environment: where the registry lies, creating it on first
 // use, validating it, and the registry's identity.
 #include "c_boundary.h"
-#include "internal.h"
+#include "environment.h"
+#include "registry_file.h"
 #include "registry_cache.h"
 #include "registry_write.h"
 

@@ -2,7 +2,7 @@
 // Each query reads and validates the registry once and answers from that
 // one parse.
 #include "c_boundary.h"
-#include "internal.h"
+#include "registry_file.h"
 #include "record_fields.h"
 #include "registry_cache.h"
 #include "record_lookup.h"

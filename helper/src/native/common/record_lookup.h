@@ -5,6 +5,9 @@
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
+// 1 when any "instance_urn" child of the record has exactly this text.
+int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn);
+
 // 1 when the record carries "product_urn" text equal to `product_urn`;
 // `instance_urn` (256 bytes) receives the record's instance URN, cut to
 // 255 characters, or empty text when it has none.

@@ -1,7 +1,7 @@
 // Diagnostic dump of an environment and a record, and the UTC time stamp
 // that the writers put on records.
 #include "c_boundary.h"
-#include "internal.h"
+#include "records.h"
 #include "record_fields.h"
 
 #include "strl.h"

@@ -36,7 +36,7 @@
 // being replaced); then it answers from memory.
 #include "registry_cache.h"
 
-#include "internal.h"
+#include "registry_file.h"
 #include "zorbel/support/fixed_text.h"
 #include "zorbel/support/unique_fd.h"
 

@@ -1,7 +1,7 @@
 // Copies of the whole registry handed to the caller: as a document holding
 // the root and its records, or as that document's UTF-8 text.
 #include "c_boundary.h"
-#include "internal.h"
+#include "registry_file.h"
 #include "record_lookup.h"
 #include "registry_cache.h"
 

@@ -1,5 +1,5 @@
 // Reading and validating the registry file.
-#include "internal.h"
+#include "registry_file.h"
 #include "xml_input.h"
 
 #include "zorbel/support/fixed_text.h"

@@ -34,7 +34,7 @@
 // place through the locked descriptor; see rewrite_in_place.
 #include "registry_write.h"
 
-#include "internal.h"
+#include "registry_file.h"
 #include "zorbel/support/byte_transfer.h"
 
 #include <dirent.h>

@@ -3,7 +3,8 @@
 // writers never work from the same old content, and it reads the registry
 // only through the locked descriptor.
 #include "c_boundary.h"
-#include "internal.h"
+#include "records.h"
+#include "registry_file.h"
 #include "ownership.h"
 #include "record_fields.h"
 #include "record_lookup.h"

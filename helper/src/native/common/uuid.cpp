@@ -1,6 +1,5 @@
 // Time-based (version 1) UUIDs, their text form, and URNs made from them.
 #include "c_boundary.h"
-#include "internal.h"
 #include "record_fields.h"
 #include "sysdep.h"
 

@@ -1,22 +1,10 @@
-// Functions shared between the library's own source files; not part of
-// the public interface and not exported from the shared library.
+// Reading, validating and serialising the registry file.
 #pragma once
 
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 #include <string>
-#include <string_view>
-
-// Parses and validates the registry and refreshes env's URN and version;
-// 1 when valid, else 0.
-int is_reg_valid(zo_env_t *env);
-
-// The current UTC time as "YYYY-MM-DD hh:mm:ss GMT" (gmt: >= 24 bytes).
-void get_timestamp(char *gmt);
-
-// 1 when any "instance_urn" child of the record has exactly this text.
-int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn);
 
 namespace zorbel {
 
