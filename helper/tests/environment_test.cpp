@@ -111,7 +111,7 @@ TEST(Initialize, SecondEnvironmentValidatesAndReadsTheSameUrn)
     EXPECT_STREQ(second.env.registry_version, "1.1.4");
     EXPECT_STREQ(zo_get_registry_urn(), first.env.registry_urn);
     EXPECT_EQ(read_file(r.registry_file()), created);
-    EXPECT_EQ(is_reg_valid(&second.env), 1);
+    EXPECT_EQ(zorbel::is_reg_valid(&second.env), 1);
 }
 
 TEST(Initialize, RootIsTakenAsText)

@@ -131,7 +131,7 @@ TEST(GetTimestamp, IsUtcWhateverTheLocalZone)
         char gmt[25];
         memset(gmt, 'x', sizeof gmt);
         const time_t before = time(nullptr);
-        get_timestamp(gmt);
+        zorbel::get_timestamp(gmt);
         const time_t after = time(nullptr);
         ASSERT_NE(memchr(gmt, '\0', sizeof gmt), nullptr);
         EXPECT_EQ(strlen(gmt), 23u);
@@ -144,7 +144,7 @@ TEST(GetTimestamp, WritesNoMoreThanTwentyFourBytes)
 {
     char gmt[32];
     memset(gmt, 'x', sizeof gmt);
-    get_timestamp(gmt);
+    zorbel::get_timestamp(gmt);
     for (size_t i = 24; i < sizeof gmt; ++i)
         EXPECT_EQ(gmt[i], 'x') << i;
 }

@@ -402,7 +402,7 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
                       return 90;
                   if (!become_user(account))
                       return 91;
-                  if (is_authorized("1") != 1)
+                  if (zorbel::is_authorized("1") != 1)
                       return 1;
                   zo_t s{};
                   ZT_SET(s, instance_urn, "urn:root-owned");
@@ -410,27 +410,27 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
                   if (zo_update(&s, &reg.env) != ZO_ERR_NO_ERROR)
                       return 2;
                   write_file(passwd, without_account);  // the account is gone from now on
-                  if (is_authorized("1") != 0)
+                  if (zorbel::is_authorized("1") != 0)
                       return 3;
-                  return is_authorized(std::to_string(account)) == 1 ? 0 : 4;
+                  return zorbel::is_authorized(std::to_string(account)) == 1 ? 0 : 4;
               }),
               0);
 }
 
 TEST(Ownership, IsAuthorizedComparesTheOwnerText)
 {
-    EXPECT_EQ(is_authorized(std::to_string(getuid())), 1);
+    EXPECT_EQ(zorbel::is_authorized(std::to_string(getuid())), 1);
     if (geteuid() != 0)
         return;
-    EXPECT_EQ(is_authorized(""), 1);  // root may change anything
+    EXPECT_EQ(zorbel::is_authorized(""), 1);  // root may change anything
     EXPECT_EQ(as_unprivileged([] {
                   const std::string me = std::to_string(getuid());
                   // An empty installer_uid belongs to nobody; only the exact text is the owner.
                   for (const std::string &other : std::vector<std::string>{"", "0" + me, "+" + me, " " + me, me + "0", "-1"}) {
-                      if (is_authorized(other) != 0)
+                      if (zorbel::is_authorized(other) != 0)
                           return 1;
                   }
-                  return is_authorized(me) == 1 ? 0 : 2;
+                  return zorbel::is_authorized(me) == 1 ? 0 : 2;
               }),
               0);
 }

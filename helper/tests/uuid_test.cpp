@@ -381,7 +381,7 @@ TEST(TrueRandom, FallsBackToTheSeededGenerator)
             return 2;
         if (access("/dev/urandom", F_OK) == 0)
             return 3;
-        const unsigned16 a = true_random(), b = true_random(), c = true_random();
+        const unsigned16 a = zorbel::true_random(), b = zorbel::true_random(), c = zorbel::true_random();
         if (a == b && b == c) {
             fprintf(stderr, "three equal draws: %u\n", a);
             return 4;

@@ -97,7 +97,7 @@ int create_registry(zo_env_t *env)
     const std::string content = zorbel::serialize_registry(doc.get());
     const int rc = zorbel::install_registry(env, content, zorbel::Install::create_new);
     if (rc == ZO_ERR_DUP_REC)
-        return is_reg_valid(env) ? ZO_ERR_NO_ERROR : ZO_ERR_XML_INVALID_REG;
+        return zorbel::is_reg_valid(env) ? ZO_ERR_NO_ERROR : ZO_ERR_XML_INVALID_REG;
     return rc;
 }
 
@@ -133,7 +133,7 @@ int open_or_create_registry(zo_env_t *env)
 
 }  // namespace
 
-int is_reg_valid(zo_env_t *env)
+int zorbel::is_reg_valid(zo_env_t *env)
 {
     zorbel::xml::DocPtr doc;
     return zorbel::load_valid_registry(env, doc) == ZO_ERR_NO_ERROR ? 1 : 0;

@@ -33,7 +33,7 @@ bool zorbel_account_uid(uid_t &uid)
 
 }  // namespace
 
-int is_authorized(const std::string &owner)
+int zorbel::is_authorized(const std::string &owner)
 {
     const uid_t caller = getuid();
     if (caller == 0)
@@ -44,7 +44,7 @@ int is_authorized(const std::string &owner)
     return owner == zorbel::uid_text(caller) ? 1 : 0;
 }
 
-std::string record_owner(xmlDocPtr doc, xmlNodePtr record)
+std::string zorbel::record_owner(xmlDocPtr doc, xmlNodePtr record)
 {
     using namespace zorbel;
     std::string owner;
@@ -55,7 +55,7 @@ std::string record_owner(xmlDocPtr doc, xmlNodePtr record)
     return owner;
 }
 
-int count_records_by_uid(xmlDocPtr doc, xmlNodePtr root_node, const char *uid)
+int zorbel::count_records_by_uid(xmlDocPtr doc, xmlNodePtr root_node, const char *uid)
 {
     using namespace zorbel;
     int count = 0;

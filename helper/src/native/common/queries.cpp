@@ -49,7 +49,7 @@ UrnListPtr allocate_urn_list()
 
 }  // namespace
 
-int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
+int zorbel::find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
 {
     bool found = false;
     for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
@@ -58,7 +58,7 @@ int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_
     return found ? 1 : 0;
 }
 
-int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
+int zorbel::find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
 {
     const std::span<char> work(instance_urn, urn_width);
     work[0] = '\0';

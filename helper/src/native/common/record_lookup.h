@@ -5,6 +5,8 @@
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
+namespace zorbel {
+
 // 1 when any "instance_urn" child of the record has exactly this text.
 int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn);
 
@@ -12,8 +14,6 @@ int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_
 // `instance_urn` (256 bytes) receives the record's instance URN, cut to
 // 255 characters, or empty text when it has none.
 int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn);
-
-namespace zorbel {
 
 // zo_get reading the registry through `fd` (by its path when fd < 0).  The
 // validated document stays in `doc` for the caller, also when the record

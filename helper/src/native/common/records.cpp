@@ -46,7 +46,7 @@ extern "C" void zo_debug(const zo_env_t *env, const zo_t *s)
     });
 }
 
-void get_timestamp(char *gmt)
+void zorbel::get_timestamp(char *gmt)
 {
     const time_t now = time(nullptr);
     struct tm tm {};

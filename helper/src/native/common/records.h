@@ -1,5 +1,9 @@
 // The diagnostic dump of a record and the time stamp writers put on one.
 #pragma once
 
+namespace zorbel {
+
 // The current UTC time as "YYYY-MM-DD hh:mm:ss GMT" (gmt: >= 24 bytes).
 void get_timestamp(char *gmt);
+
+}  // namespace zorbel

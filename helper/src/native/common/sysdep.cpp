@@ -53,7 +53,7 @@ extern "C" void get_ieee_node_identifier(uuid_node_t *node)
     });
 }
 
-unsigned16 true_random()
+unsigned16 zorbel::true_random()
 {
     const zorbel::UniqueFd dev(open("/dev/urandom", O_RDONLY | O_CLOEXEC));
     if (dev) {

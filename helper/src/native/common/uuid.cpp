@@ -141,7 +141,7 @@ extern "C" int uuid_create(uuid_t *uuid)
         uuid_time_t last_time = 0;
         uuid_node_t last_node{};
         if (!read_state(&clockseq, &last_time, &last_node) || memcmp(&node, &last_node, sizeof node) != 0) {
-            clockseq = true_random();
+            clockseq = zorbel::true_random();
             if (clockseq == 0)
                 return 0;
         } else if (timestamp <= last_time) {
