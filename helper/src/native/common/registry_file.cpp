@@ -48,10 +48,14 @@ void copy_attribute(xmlDoc *doc, xmlNode *root, const char *name, std::span<char
 bool validates_against_named_dtd(xmlDoc *doc)
 {
     const XmlInputScope scope;
-    if (!load_named_dtd(doc))
+    const bool loaded = load_named_dtd(doc);
+    scope.check();
+    if (!loaded)
         return false;
     const xml::ValidCtxtPtr ctxt(xmlNewValidCtxt());
-    return ctxt && xmlValidateDocument(ctxt.get(), doc) == 1;
+    const bool valid = ctxt && xmlValidateDocument(ctxt.get(), doc) == 1;
+    scope.check();
+    return valid;
 }
 
 int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
@@ -59,6 +63,7 @@ int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
     doc.reset();
     const XmlInputScope scope;
     xml::DocPtr parsed = read_document(env, fd);
+    scope.check();
     if (!parsed || !validates_against_named_dtd(parsed.get()))
         return ZO_ERR_XML_INVALID_REG;
     xmlNode *root = xmlDocGetRootElement(parsed.get());
@@ -74,6 +79,7 @@ int parse_registry(const zo_env_t *env, xml::DocPtr &doc, int fd)
 {
     const XmlInputScope scope;
     doc = read_document(env, fd);
+    scope.check();
     if (!doc)
         return ZO_ERR_XML_PARSE;
     if (xmlDocGetRootElement(doc.get()) == nullptr) {

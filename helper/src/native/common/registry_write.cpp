@@ -147,10 +147,12 @@ public:
     }
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
+    // A file that cannot be removed here is old and unlocked soon, and the
+    // next writer's sweep removes it; the save's result does not depend on it.
     ~TempFile()
     {
         if (!path_.empty())
-            unlink(path_.c_str());
+            (void)unlink(path_.c_str());
     }
     int fd() const { return fd_.get(); }
     const std::string &path() const { return path_; }

@@ -15,9 +15,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zorbel {
 
@@ -88,8 +90,7 @@ std::optional<std::string> read_regular_file(const std::string &path)
     return content;
 }
 
-// The XML library's external entity loader while a registry is read.
-xmlParserInputPtr load_local_entity(const char *url, const char *public_id, xmlParserCtxtPtr ctxt)
+xmlParserInputPtr load_local_entity_or_throw(const char *url, const char *public_id, xmlParserCtxtPtr ctxt)
 {
     if (url == nullptr)
         return nullptr;
@@ -114,12 +115,29 @@ xmlParserInputPtr load_local_entity(const char *url, const char *public_id, xmlP
     return input;
 }
 
+// Set when an allocation failed inside a call from the XML library.
+thread_local bool allocation_failed = false;
+
+// The XML library's external entity loader while a registry is read.  It
+// is called from inside the XML library, so no exception may leave it: a
+// failed allocation makes the load fail, and is thrown again once the XML
+// library has returned (XmlInputScope::check).
+xmlParserInputPtr load_local_entity(const char *url, const char *public_id, xmlParserCtxtPtr ctxt) noexcept
+{
+    try {
+        return load_local_entity_or_throw(url, public_id, ctxt);
+    } catch (...) {
+        allocation_failed = true;
+        return nullptr;
+    }
+}
+
 // One diagnostic of the XML library: where, and what, without the excerpt
 // of the offending line that its default handler prints.  (A template so
 // that it fits the handler type whether or not the library passes the
 // error as const.)
 template <class Error>
-void report_xml_error(void *, Error *error)
+void report_xml_error(void *, Error *error) noexcept
 {
     if (error == nullptr || error->message == nullptr)
         return;
@@ -134,8 +152,15 @@ void report_xml_error(void *, Error *error)
 XmlInputScope::XmlInputScope()
     : loader_(xmlGetExternalEntityLoader()), error_(xmlStructuredError), error_context_(xmlStructuredErrorContext)
 {
+    allocation_failed = false;
     xmlSetExternalEntityLoader(load_local_entity);
     xmlSetStructuredErrorFunc(nullptr, report_xml_error);
+}
+
+void XmlInputScope::check() const
+{
+    if (std::exchange(allocation_failed, false))
+        throw std::bad_alloc();
 }
 
 XmlInputScope::~XmlInputScope()

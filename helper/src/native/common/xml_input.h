@@ -21,6 +21,11 @@ public:
     XmlInputScope &operator=(const XmlInputScope &) = delete;
     ~XmlInputScope();
 
+    // Throws std::bad_alloc when an allocation failed inside a call the XML
+    // library made back into this library since the scope began (such a
+    // call reports a failed load to the XML library, never an exception).
+    void check() const;
+
 private:
     xmlExternalEntityLoader loader_;
     xmlStructuredErrorFunc error_;
