@@ -5,6 +5,7 @@
 #include "inet.h"
 #include "output_format.h"
 #include "responder_answers.h"
+#include "zorbel/support/log_escape.h"
 
 #include <algorithm>
 #include <charconv>
@@ -34,10 +35,10 @@ std::vector<std::vector<std::string>> read_records(sockaddr_in to, const std::st
     for (const auto &urn : urns) {
         const auto path = resource_path(urn);
         if (!path)
-            throw Failure("lists a record that cannot be asked for: '" + escape_controls(urn) + "'");
+            throw Failure("lists a record that cannot be asked for: '" + escape_for_log(urn) + "'");
         auto values = parse_record(http_get(to, *path, deadline, max_record_answer_bytes));
         if (values[urn_column] != urn)
-            throw Failure("answered for '" + escape_controls(values[urn_column]) + "' when asked for " + urn);
+            throw Failure("answered for '" + escape_for_log(values[urn_column]) + "' when asked for " + urn);
         // A record deleted since the list came back has only its URN.
         if (values[name_column].empty() && values[version_column].empty() && values[timestamp_column].empty())
             continue;

@@ -1,6 +1,7 @@
 #include "output_format.h"
 
 #include "cli_error.h"
+#include "zorbel/support/log_escape.h"
 
 #include <algorithm>
 #include <charconv>
@@ -90,7 +91,7 @@ std::string aligned_text(const Table &table, std::span<const std::string_view> f
     for (const auto &row : table.rows) {
         cells.emplace_back();
         for (const auto &value : row)
-            cells.back().push_back(escape_controls(value));
+            cells.back().push_back(escape_for_log(value));
     }
     std::vector<std::size_t> widths(table.columns.size());
     for (const auto &line : cells)
@@ -131,26 +132,6 @@ std::string jsonl_text(const Table &table)
     std::string out;
     for (const auto &row : table.rows)
         out += json_text(json_row(table, row)) + '\n';
-    return out;
-}
-
-std::string escape_controls(std::string_view text)
-{
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b < 0x20 || b == 0x7f) {
-            out += "\\x";
-            out += hex[b >> 4];
-            out += hex[b & 0xf];
-        } else if (b == '\\') {
-            out += "\\\\";
-        } else {
-            out += ch;
-        }
-    }
     return out;
 }
 

@@ -40,8 +40,4 @@ std::string csv_text(const Table &table);
 // One JSON object per row and line.
 std::string jsonl_text(const Table &table);
 
-// \xNN for the bytes 0x00-0x1f and 0x7f, \\ for the backslash; all other
-// bytes unchanged.
-std::string escape_controls(std::string_view text);
-
 }  // namespace zorbel::cli

@@ -8,6 +8,7 @@
 #include "registry_open.h"
 #include "registry_arguments.h"
 #include "zorbel/support/library_ptr.h"
+#include "zorbel/support/log_escape.h"
 #include "zorbel/support/xml_ptr.h"
 
 #include "zorbel.h"
@@ -99,7 +100,7 @@ void print_fields(const zo_t &r)
                                   r.product_defined_inst_id, r.product_vendor, r.platform_arch,
                                   r.timestamp,      r.container,     r.source};
     for (std::size_t i = 0; i < std::size(values); ++i)
-        std::printf("%s=%s\n", record_fields[i].data(), escape_controls(values[i]).c_str());
+        std::printf("%s=%s\n", record_fields[i].data(), escape_for_log(values[i]).c_str());
     std::printf("installer_uid=%d\n", r.installer_uid);
 }
 
