@@ -10,6 +10,8 @@
 // as an error), so a server that answers short is not measured as fast.
 // --idle: N connections that send nothing stay open during the run.
 // --stuck: one connection asks for PATH and never reads its answer.
+#include "loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -56,10 +58,7 @@ int connect_to(int port, bool small_buffer = false)
         const int size = 4096;
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = zorbel::test::loopback_address(port);
     if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
         close(fd);
         return -1;

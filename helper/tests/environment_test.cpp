@@ -3,6 +3,7 @@
 #include "environment.h"
 #include "registry_write.h"
 #include "isolation.h"
+#include "loopback.h"
 #include "process.h"
 #include "temp_root.h"
 
@@ -498,9 +499,7 @@ TEST(Initialize, DtdIsLoadedOnlyFromALocalRegularFile)
                         "<system systemId=\"/nowhere/zorbel.dtd\" uri=\"file://" + r.root() +
                         "/elsewhere/zorbel.dtd\"/></catalog>\n");
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = zorbel::test::loopback_address(0);
     socklen_t length = sizeof address;
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 8), 0);
