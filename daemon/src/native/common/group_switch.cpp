@@ -1,7 +1,6 @@
 #include "group_switch.h"
 
 #include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,15 +26,19 @@ bool switch_group(gid_t gid, std::span<const gid_t> supplementary)
     return true;
 }
 
-bool set_primary_group(const char *user_name)
+const struct passwd *find_user(const char *user_name)
 {
     errno = 0;
     const struct passwd *pw = getpwnam(user_name);
-    if (pw == nullptr) {
+    if (pw == nullptr)
         fprintf(stderr, "WARNING: no such user exists: %s\n", user_name);
-        return false;
-    }
-    return switch_group(pw->pw_gid, {});
+    return pw;
+}
+
+bool set_primary_group(const char *user_name)
+{
+    const struct passwd *pw = find_user(user_name);
+    return pw != nullptr && switch_group(pw->pw_gid, {});
 }
 
 }  // namespace zorbel::daemon

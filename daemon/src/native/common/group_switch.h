@@ -1,6 +1,7 @@
 // Changing the group of a daemon that is about to drop root.
 #pragma once
 
+#include <pwd.h>
 #include <sys/types.h>
 
 #include <span>
@@ -11,6 +12,11 @@ namespace zorbel::daemon {
 // supplementary list (empty clears it).  Writes the failing call's system
 // error and returns false when the change does not happen in full.
 bool switch_group(gid_t gid, std::span<const gid_t> supplementary);
+
+// The password entry of `user_name` for -U; writes "WARNING: no such user
+// exists: %s" and returns null when there is none.  The entry lives in the
+// C library's static storage until the next lookup.
+const struct passwd *find_user(const char *user_name);
 
 // For -U without -G: the user's primary group from the password database,
 // with no supplementary groups, so that no group of the invoking identity

@@ -101,12 +101,9 @@ bool set_gid(const char *group_name)
 
 bool set_uid(const char *user_name)
 {
-    errno = 0;
-    const struct passwd *pw = getpwnam(user_name);
-    if (pw == nullptr) {
-        fprintf(stderr, "WARNING: no such user exists: %s\n", user_name);
+    const struct passwd *pw = find_user(user_name);
+    if (pw == nullptr)
         return false;
-    }
     const uid_t uid = pw->pw_uid;
     const uid_t old_uid = getuid();
     if (setuid(uid) != 0) {
