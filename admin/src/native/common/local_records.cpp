@@ -1,5 +1,6 @@
 #include "local_records.h"
 
+#include "zorbel/support/record_walk.h"
 #include "zorbel/support/xml_ptr.h"
 
 #include <algorithm>
@@ -11,23 +12,18 @@ Table registry_table(xmlDoc *doc, const std::optional<std::string> &product_urn)
     Table table;
     table.columns.assign(record_fields.begin(), record_fields.end());
     const std::size_t product_column = table.column("product_urn");
-    const xmlNode *root = xmlDocGetRootElement(doc);
-    for (const xmlNode *rec = root ? root->children : nullptr; rec; rec = rec->next) {
-        if (!xml::is_element(rec, "zorbel"))
-            continue;
+    for_each_record(doc, [&](xmlNode *record) {
         std::vector<std::string> row(record_fields.size());
-        for (const xmlNode *field = rec->children; field; field = field->next) {
-            if (field->type != XML_ELEMENT_NODE)
-                continue;
-            const auto at = std::find(record_fields.begin(), record_fields.end(), xml::view(field->name));
+        for_each_element(record, [&](xmlNode *field, std::string_view name) {
+            const auto at = std::find(record_fields.begin(), record_fields.end(), name);
             if (at == record_fields.end())
-                continue;
+                return;
             if (const auto text = xml::node_text(doc, field))
                 row[static_cast<std::size_t>(at - record_fields.begin())] = xml::view(text.get());
-        }
+        });
         if (!product_urn || row[product_column] == *product_urn)
             table.rows.push_back(std::move(row));
-    }
+    });
     return table;
 }
 

@@ -52,9 +52,7 @@ UrnListPtr allocate_urn_list()
 int zorbel::find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
 {
     bool found = false;
-    for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
-        found = found || (name == "instance_urn" && text_equals(doc, n, instance_urn));
-    });
+    for_each_instance_urn(curr_node, [&](xmlNode *urn) { found = found || text_equals(doc, urn, instance_urn); });
     return found ? 1 : 0;
 }
 
@@ -76,12 +74,13 @@ namespace zorbel {
 
 xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
 {
-    xmlNode *root = xmlDocGetRootElement(doc);
-    for (xmlNode *n = root ? root->children : nullptr; n != nullptr; n = n->next) {
-        if (xml::is_element(n, "zorbel") && find_instance_urn(doc, n, instance_urn))
-            return n;
-    }
-    return nullptr;
+    xmlNode *found = nullptr;
+    for_each_record(doc, [&](xmlNode *record) {
+        if (find_instance_urn(doc, record, instance_urn))
+            found = record;
+        return found == nullptr;
+    });
+    return found;
 }
 
 xmlNode *ValidRegistry::first_record(const char *instance_urn)
@@ -89,10 +88,8 @@ xmlNode *ValidRegistry::first_record(const char *instance_urn)
     std::call_once(indexed_, [this] {
         xmlDoc *d = doc.get();
         for_each_record(d, [&](xmlNode *record) {
-            for_each_element(record, [&](xmlNode *n, std::string_view name) {
-                if (name != "instance_urn")
-                    return;
-                if (const xml::CharPtr text = xml::node_text(d, n))
+            for_each_instance_urn(record, [&](xmlNode *urn) {
+                if (const xml::CharPtr text = xml::node_text(d, urn))
                     first_by_urn_.try_emplace(std::string(xml::view(text.get())), record);
             });
         });

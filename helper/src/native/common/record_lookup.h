@@ -2,6 +2,7 @@
 // writers' own lookups.
 #pragma once
 
+#include "zorbel/support/record_walk.h"
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
@@ -30,30 +31,6 @@ inline bool text_equals(xmlDoc *doc, xmlNode *element, std::string_view expected
 {
     const xml::CharPtr text = xml::node_text(doc, element, expected.size() + 1);
     return text && xml::view(text.get()) == expected;
-}
-
-// Calls visit(element, name) for each element among the node's children,
-// in document order; `visit` may unlink the element it is given.
-template <class Visit>
-void for_each_element(xmlNode *parent, Visit visit)
-{
-    for (xmlNode *n = parent ? parent->children : nullptr; n != nullptr;) {
-        xmlNode *next = n->next;
-        if (n->type == XML_ELEMENT_NODE)
-            visit(n, xml::view(n->name));
-        n = next;
-    }
-}
-
-// Calls visit(record) for each record element among the children of the
-// document's root.
-template <class Visit>
-void for_each_record(xmlDoc *doc, Visit visit)
-{
-    for_each_element(xmlDocGetRootElement(doc), [&](xmlNode *n, std::string_view name) {
-        if (name == "zorbel")
-            visit(n);
-    });
 }
 
 }  // namespace zorbel

@@ -6,6 +6,7 @@
 #include "xml_chars.h"
 #include "zorbel/support/fixed_text.h"
 #include "zorbel/support/log_escape.h"
+#include "zorbel/support/record_walk.h"
 #include "zorbel/support/xml_ptr.h"
 
 #include <array>
@@ -114,21 +115,16 @@ void append_text(xmlDoc *doc, const xmlNode *n, bool in_entity, size_t &budget, 
 template <class Line>
 void render_links(xmlDoc *doc, Line line)
 {
-    xmlNode *root = xmlDocGetRootElement(doc);
-    for (const xmlNode *rec = root->children; rec != nullptr; rec = rec->next) {
-        if (!zorbel::xml::is_element(rec, "zorbel"))
-            continue;
-        for (const xmlNode *field = rec->children; field != nullptr; field = field->next) {
-            if (!zorbel::xml::is_element(field, "instance_urn"))
-                continue;
-            if (field->children == nullptr)
-                continue;  // an element without text yields no line
+    zorbel::for_each_record(doc, [&](xmlNode *record) {
+        zorbel::for_each_instance_urn(record, [&](const xmlNode *urn) {
+            if (urn->children == nullptr)
+                return;  // an element without text yields no line
             std::string text;
             size_t budget = urn_expansion_limit;
-            append_text(doc, field->children, false, budget, text);
+            append_text(doc, urn->children, false, budget, text);
             line("  <link type=\"zorbel\" href=\"/zov1/zorbel/" + zorbel::tavish::encode_attribute(text) + "\" />\n");
-        }
-    }
+        });
+    });
 }
 
 // The link lines rendered once per parse: while the registry is not read
