@@ -14,8 +14,6 @@ namespace zorbel::cli {
 namespace {
 
 constexpr int help_key = 'h';
-constexpr int root_key = 'r';
-constexpr int version_key = 'V';
 
 std::string describe(const OptionSpec &option)
 {
@@ -39,11 +37,11 @@ int read_options(std::string_view command, int argc, char *argv[], std::span<con
     // Every command accepts the global options: -r where the command has no
     // registry means nothing, and --version answers at once.
     std::vector<OptionSpec> all(specs.begin(), specs.end());
-    const bool own_root = find_spec(specs, root_key) != nullptr;
+    const bool own_root = find_spec(specs, root_option.key) != nullptr;
     if (!own_root)
-        all.push_back({"root", root_key, true});
-    if (find_spec(specs, version_key) == nullptr)
-        all.push_back({"version", version_key, false});
+        all.push_back(root_option);
+    if (find_spec(specs, version_option.key) == nullptr)
+        all.push_back(version_option);
 
     // '+': stop at the first operand instead of moving options ahead of
     // operands.  ':': getopt reports a missing value as ':' and prints nothing.
@@ -80,9 +78,9 @@ int read_options(std::string_view command, int argc, char *argv[], std::span<con
             const OptionSpec *known = find_spec(all, optopt);
             error.emplace(command, "option '" + (known ? describe(*known) : std::string(argv[optind - 1])) +
                                        "' needs a value");
-        } else if (c == version_key && find_spec(specs, version_key) == nullptr) {
+        } else if (c == version_option.key && find_spec(specs, version_option.key) == nullptr) {
             version = true;
-        } else if (c != root_key || own_root) {
+        } else if (c != root_option.key || own_root) {
             try {
                 handle(c, optarg);
             } catch (const UsageError &e) {

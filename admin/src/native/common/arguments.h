@@ -23,6 +23,11 @@ struct OptionSpec {
     bool takes_value;
 };
 
+// Options that several sub-commands share, with the same key everywhere.
+inline constexpr OptionSpec root_option{"root", 'r', true};
+inline constexpr OptionSpec version_option{"version", 'V', false};
+inline constexpr OptionSpec format_option{"format", 300, true};
+
 // Reads the options of `command` from argv (argv[0] is the command's own
 // name).  -h/--help throws HelpRequest; an unknown option or a missing
 // value throws UsageError.  Every other option is passed to `handle` with

@@ -36,8 +36,6 @@ constexpr std::array<Command, 11> commands{{
      [](const GlobalOptions &g, int argc, char *argv[]) { return inventory(parse_inventory(g, argc, argv)); }},
 }};
 
-constexpr int root_key = 'r';
-constexpr int version_key = 'V';
 
 }  // namespace
 
@@ -45,11 +43,11 @@ int run_command_line(int argc, char *argv[])
 {
     GlobalOptions global;
     bool version = false;
-    const OptionSpec specs[] = {{"root", root_key, true}, {"version", version_key, false}};
+    const OptionSpec specs[] = {root_option, version_option};
     const int first = read_options(
         "", argc, argv, specs,
         [&](int key, const char *value) {
-            if (key == version_key)
+            if (key == version_option.key)
                 version = true;
             else
                 global.root = value;

@@ -21,7 +21,6 @@ namespace zorbel::cli {
 
 namespace {
 
-constexpr int root_key = 'r';
 constexpr int dtd_key = 256;
 
 struct InitRequest {
@@ -115,7 +114,7 @@ InitRequest parse_init(const GlobalOptions &global, int argc, char *argv[])
     InitRequest req;
     if (global.root && !global.root->empty())
         req.root = *global.root;
-    const OptionSpec specs[] = {{"root", root_key, true}, {"dtd", dtd_key, true}};
+    const OptionSpec specs[] = {root_option, {"dtd", dtd_key, true}};
     const auto operands = read_options("init", argc, argv, specs, [&](int key, const char *value) {
         if (key == dtd_key)
             req.dtd = value;

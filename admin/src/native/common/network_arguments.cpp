@@ -9,7 +9,6 @@ namespace {
 constexpr int port_key = 'p';
 constexpr int timeout_key = 't';
 constexpr int jobs_key = 'j';
-constexpr int format_key = 300;
 constexpr int html_key = 301;
 constexpr int most_jobs = 1024;
 
@@ -32,7 +31,7 @@ InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
 {
     InventoryRequest req;
     const OptionSpec specs[] = {{"port", port_key, true},     {"timeout", timeout_key, true},
-                                {"jobs", jobs_key, true},     {"format", format_key, true},
+                                {"jobs", jobs_key, true},     format_option,
                                 {"html", html_key, true}};
     req.targets = read_options("inventory", argc, argv, specs, [&](int key, const char *value) {
         switch (key) {
@@ -45,7 +44,7 @@ InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
         case jobs_key:
             req.jobs = parse_count("inventory", value, most_jobs);
             break;
-        case format_key:
+        case format_option.key:
             req.format = parse_format("inventory", value);
             break;
         default:

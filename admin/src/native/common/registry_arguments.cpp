@@ -10,8 +10,6 @@ namespace zorbel::cli {
 
 namespace {
 
-constexpr int root_key = 'r';
-constexpr int format_key = 300;
 
 // A record field that a command-line option sets.
 struct FieldOption {
@@ -44,7 +42,6 @@ constexpr std::array add_fields{
 // The fields that update may change: the last two of the add table.
 constexpr std::span<const FieldOption> update_fields = std::span(add_fields).last(2);
 
-const OptionSpec root_option{"root", root_key, true};
 
 // Reads the options of a command that sets record fields; returns the operands.
 std::vector<std::string> read_fields(std::string_view command, const GlobalOptions &global, int argc,
@@ -57,7 +54,7 @@ std::vector<std::string> read_fields(std::string_view command, const GlobalOptio
     std::vector<bool> seen(fields.size());
     req.root = global.root;
     auto operands = read_options(command, argc, argv, specs, [&](int key, const char *value) {
-        if (key == root_key) {
+        if (key == root_option.key) {
             req.root = value;
             return;
         }
@@ -118,9 +115,9 @@ RegistryRequest parse_get(const GlobalOptions &global, int argc, char *argv[])
 {
     RegistryRequest req;
     req.root = global.root;
-    const OptionSpec specs[] = {root_option, {"format", format_key, true}};
+    const OptionSpec specs[] = {root_option, format_option};
     const auto operands = read_options("get", argc, argv, specs, [&](int key, const char *value) {
-        if (key == root_key)
+        if (key == root_option.key)
             req.root = value;
         else
             req.format = parse_format("get", value);
@@ -134,9 +131,9 @@ RegistryRequest parse_export(const GlobalOptions &global, int argc, char *argv[]
 {
     RegistryRequest req;
     req.root = global.root;
-    const OptionSpec specs[] = {root_option, {"format", format_key, true}};
+    const OptionSpec specs[] = {root_option, format_option};
     const auto operands = read_options("export", argc, argv, specs, [&](int key, const char *value) {
-        if (key == root_key) {
+        if (key == root_option.key) {
             req.root = value;
             return;
         }
@@ -153,11 +150,11 @@ RegistryRequest parse_list(const GlobalOptions &global, int argc, char *argv[])
 {
     RegistryRequest req;
     req.root = global.root;
-    const OptionSpec specs[] = {root_option, {"product", 'p', true}, {"format", format_key, true}};
+    const OptionSpec specs[] = {root_option, {"product", 'p', true}, format_option};
     const auto operands = read_options("list", argc, argv, specs, [&](int key, const char *value) {
-        if (key == root_key)
+        if (key == root_option.key)
             req.root = value;
-        else if (key == format_key)
+        else if (key == format_option.key)
             req.format = parse_format("list", value);
         else
             req.product = value;
