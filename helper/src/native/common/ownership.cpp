@@ -1,7 +1,7 @@
 #include "ownership.h"
 
 #include "record_fields.h"
-#include "record_lookup.h"
+#include "queries.h"
 
 #include <pwd.h>
 #include <unistd.h>

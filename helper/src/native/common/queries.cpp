@@ -1,11 +1,12 @@
 // Looking records up by instance URN and listing them by product URN.
 // Each query reads and validates the registry once and answers from that
 // one parse.
+#include "queries.h"
+
 #include "c_boundary.h"
-#include "registry_file.h"
 #include "record_fields.h"
 #include "registry_cache.h"
-#include "record_lookup.h"
+#include "registry_file.h"
 
 #include "strl.h"
 #include "zorbel/support/fixed_text.h"

@@ -2,7 +2,7 @@
 // the root and its records, or as that document's UTF-8 text.
 #include "c_boundary.h"
 #include "registry_file.h"
-#include "record_lookup.h"
+#include "queries.h"
 #include "registry_cache.h"
 
 #include <libxml/dict.h>

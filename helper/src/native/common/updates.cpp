@@ -7,7 +7,7 @@
 #include "registry_file.h"
 #include "ownership.h"
 #include "record_fields.h"
-#include "record_lookup.h"
+#include "queries.h"
 #include "registry_write.h"
 
 #include "strl.h"
