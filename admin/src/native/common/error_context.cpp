@@ -2,6 +2,7 @@
 
 #include "cli_error.h"
 #include "registry_problem.h"
+#include "zorbel/support/record_field_table.h"
 
 #include <unistd.h>
 
@@ -14,39 +15,14 @@ namespace zorbel::cli {
 
 namespace {
 
-struct Field {
-    const char *name;
-    bool required;  // by zo_add
-    std::span<const char> (*of)(const zo_t &);
-};
-
-template <std::size_t N>
-std::span<const char> span_of(const char (&field)[N])
-{
-    return std::span<const char>(field, N);
-}
-
-constexpr std::array<Field, 11> fields{{
-    {"instance_urn", false, [](const zo_t &r) { return span_of(r.instance_urn); }},
-    {"product_name", true, [](const zo_t &r) { return span_of(r.product_name); }},
-    {"product_version", true, [](const zo_t &r) { return span_of(r.product_version); }},
-    {"product_urn", true, [](const zo_t &r) { return span_of(r.product_urn); }},
-    {"product_parent_urn", false, [](const zo_t &r) { return span_of(r.product_parent_urn); }},
-    {"product_parent", true, [](const zo_t &r) { return span_of(r.product_parent); }},
-    {"product_defined_inst_id", false, [](const zo_t &r) { return span_of(r.product_defined_inst_id); }},
-    {"product_vendor", true, [](const zo_t &r) { return span_of(r.product_vendor); }},
-    {"platform_arch", true, [](const zo_t &r) { return span_of(r.platform_arch); }},
-    {"container", true, [](const zo_t &r) { return span_of(r.container); }},
-    {"source", true, [](const zo_t &r) { return span_of(r.source); }},
-}};
-
 // The names of the fields `pick` selects, joined with ", ".
+// The timestamp is the library's own and never named.
 template <class Pick>
 std::string field_names(const zo_t &record, Pick pick)
 {
     std::string names;
-    for (const auto &f : fields)
-        if (pick(f, f.of(record)))
+    for (const RecordField &f : record_text_fields)
+        if (f.role != FieldRole::stamp && pick(f, f.of(record)))
             names += (names.empty() ? "" : ", ") + std::string(f.name);
     return names;
 }
@@ -82,7 +58,7 @@ int check_record(int status, const zo_env_t &env, std::string_view urn, const zo
     case ZO_ERR_MAX_LEN_EXCEEDED:
         if (record == nullptr)
             fail("instance_urn", status);
-        fail(field_names(*record, [](const Field &, auto v) { return std::memchr(v.data(), '\0', v.size()) == nullptr; }),
+        fail(field_names(*record, [](const RecordField &, auto v) { return std::memchr(v.data(), '\0', v.size()) == nullptr; }),
              status);
     case ZO_ERR_MAX_REC_PER_USER_EXCEEDED:
         fail("uid " + std::to_string(getuid()), status, std::to_string(ZO_MAX_RECS_PER_USER) + " records");
@@ -94,7 +70,7 @@ int check_record(int status, const zo_env_t &env, std::string_view urn, const zo
 int check_add(int status, const zo_env_t &env, const zo_t &record)
 {
     if (status == ZO_ERR_MISSING_FIELD)
-        fail(field_names(record, [](const Field &f, auto v) { return f.required && v[0] == '\0'; }), status);
+        fail(field_names(record, [](const RecordField &f, auto v) { return f.role == FieldRole::required && v[0] == '\0'; }), status);
     return check_record(status, env, record.instance_urn, &record);
 }
 

@@ -9,12 +9,6 @@
 
 namespace zorbel::cli {
 
-// The fields of a registry record, in record order.
-inline constexpr std::array<std::string_view, 13> record_fields{
-    "instance_urn",   "product_name",  "product_version", "product_urn", "product_parent_urn",
-    "product_parent", "product_defined_inst_id", "product_vendor", "platform_arch", "timestamp",
-    "container",      "source",        "installer_uid"};
-
 // The fields a network responder serves for one record, in its order.
 inline constexpr std::array<std::string_view, 10> served_fields{
     "instance_urn",   "product_name",            "product_version", "product_urn", "product_parent_urn",

@@ -1,6 +1,7 @@
 #include "registry_arguments.h"
 
 #include "cli_error.h"
+#include "zorbel/support/record_field_table.h"
 
 #include <algorithm>
 #include <array>
@@ -11,32 +12,32 @@ namespace zorbel::cli {
 namespace {
 
 
-// A record field that a command-line option sets.
+// A record field that a command-line option sets; it must be given when
+// zo_add requires the field.
 struct FieldOption {
     OptionSpec option;
-    bool required;
-    std::span<char> (*field)(zo_t &);
+    const RecordField *field;
+
+    bool required() const { return field->role == FieldRole::required; }
 };
 
-template <std::size_t N>
-std::span<char> span_of(char (&field)[N])
+constexpr FieldOption field_option(const char *option, int key, std::string_view field)
 {
-    return std::span<char>(field, N);
+    return {{option, key, true}, text_field_named(field)};
 }
 
 constexpr std::array add_fields{
-    FieldOption{{"product-name", 256, true}, true, [](zo_t &r) { return span_of(r.product_name); }},
-    FieldOption{{"product-version", 257, true}, true, [](zo_t &r) { return span_of(r.product_version); }},
-    FieldOption{{"product-urn", 258, true}, true, [](zo_t &r) { return span_of(r.product_urn); }},
-    FieldOption{{"product-parent", 259, true}, true, [](zo_t &r) { return span_of(r.product_parent); }},
-    FieldOption{{"vendor", 260, true}, true, [](zo_t &r) { return span_of(r.product_vendor); }},
-    FieldOption{{"arch", 261, true}, true, [](zo_t &r) { return span_of(r.platform_arch); }},
-    FieldOption{{"container", 262, true}, true, [](zo_t &r) { return span_of(r.container); }},
-    FieldOption{{"source", 263, true}, true, [](zo_t &r) { return span_of(r.source); }},
-    FieldOption{{"instance-urn", 264, true}, false, [](zo_t &r) { return span_of(r.instance_urn); }},
-    FieldOption{{"parent-urn", 265, true}, false, [](zo_t &r) { return span_of(r.product_parent_urn); }},
-    FieldOption{{"defined-inst-id", 266, true}, false,
-                [](zo_t &r) { return span_of(r.product_defined_inst_id); }},
+    field_option("product-name", 256, "product_name"),
+    field_option("product-version", 257, "product_version"),
+    field_option("product-urn", 258, "product_urn"),
+    field_option("product-parent", 259, "product_parent"),
+    field_option("vendor", 260, "product_vendor"),
+    field_option("arch", 261, "platform_arch"),
+    field_option("container", 262, "container"),
+    field_option("source", 263, "source"),
+    field_option("instance-urn", 264, "instance_urn"),
+    field_option("parent-urn", 265, "product_parent_urn"),
+    field_option("defined-inst-id", 266, "product_defined_inst_id"),
 };
 
 // The fields that update may change: the last two of the add table.
@@ -61,10 +62,10 @@ std::vector<std::string> read_fields(std::string_view command, const GlobalOptio
         const auto it = std::find_if(fields.begin(), fields.end(),
                                      [key](const FieldOption &f) { return f.option.key == key; });
         seen[static_cast<std::size_t>(it - fields.begin())] = true;
-        set_field(it->field(req.record), value);
+        set_field(it->field->in(req.record), value);
     });
     for (std::size_t i = 0; i < fields.size(); ++i)
-        if (fields[i].required && !seen[i])
+        if (fields[i].required() && !seen[i])
             throw UsageError(command, std::string("missing --") + fields[i].option.name);
     return operands;
 }
@@ -97,7 +98,7 @@ RegistryRequest parse_update(const GlobalOptions &global, int argc, char *argv[]
     expect_operands("update", operands, 1, 1);
     if (req.record.product_parent_urn[0] == '\0' && req.record.product_defined_inst_id[0] == '\0')
         throw UsageError("update", "give --parent-urn or --defined-inst-id (or both), not empty");
-    set_field(span_of(req.record.instance_urn), operands[0]);
+    set_field(req.record.instance_urn, operands[0]);
     return req;
 }
 

@@ -9,6 +9,7 @@
 #include "registry_arguments.h"
 #include "zorbel/support/library_ptr.h"
 #include "zorbel/support/log_escape.h"
+#include "zorbel/support/record_field_table.h"
 #include "zorbel/support/xml_ptr.h"
 
 #include "zorbel.h"
@@ -95,13 +96,9 @@ void print_records(const Table &table, Format format, bool one)
 // forge a line.
 void print_fields(const zo_t &r)
 {
-    const char *const values[] = {r.instance_urn,   r.product_name,  r.product_version,
-                                  r.product_urn,    r.product_parent_urn, r.product_parent,
-                                  r.product_defined_inst_id, r.product_vendor, r.platform_arch,
-                                  r.timestamp,      r.container,     r.source};
-    for (std::size_t i = 0; i < std::size(values); ++i)
-        std::printf("%s=%s\n", record_fields[i].data(), escape_for_log(values[i]).c_str());
-    std::printf("installer_uid=%d\n", r.installer_uid);
+    for (const RecordField &f : record_text_fields)
+        std::printf("%.*s=%s\n", static_cast<int>(f.name.size()), f.name.data(), escape_for_log(f.of(r).data()).c_str());
+    std::printf("%.*s=%d\n", static_cast<int>(uid_element.size()), uid_element.data(), r.installer_uid);
 }
 
 }  // namespace

@@ -14,13 +14,6 @@
 
 namespace zorbel {
 
-const RecordField *text_field_named(std::string_view name)
-{
-    const auto it = std::find_if(record_text_fields.begin(), record_text_fields.end(),
-                                 [name](const RecordField &f) { return f.name == name; });
-    return it == record_text_fields.end() ? nullptr : &*it;
-}
-
 void store_field_text(std::span<char> field, const xmlChar *text)
 {
     std::fill(field.begin(), field.end(), '\0');
