@@ -1,7 +1,5 @@
 #include "startup.h"
 
-#include "group_switch.h"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <libgen.h>
@@ -85,43 +83,6 @@ int option_error_status(int errors)
 int number_operand(const char *text)
 {
     return static_cast<int>(strtol(text, nullptr, 10));
-}
-
-bool set_gid(const char *group_name)
-{
-    errno = 0;
-    const struct group *gr = getgrnam(group_name);
-    if (gr == nullptr) {
-        fprintf(stderr, "WARNING: no such group exists: %s\n", group_name);
-        return false;
-    }
-    const gid_t gid = gr->gr_gid;
-    return switch_group(gid, std::span(&gid, 1));
-}
-
-bool set_uid(const char *user_name)
-{
-    const struct passwd *pw = find_user(user_name);
-    if (pw == nullptr)
-        return false;
-    const uid_t uid = pw->pw_uid;
-    const uid_t old_uid = getuid();
-    if (setuid(uid) != 0) {
-        perror("setuid");
-        return false;
-    }
-    if (getuid() != uid || geteuid() != uid) {
-        errno = EPERM;
-        perror("setuid");
-        return false;
-    }
-    // A process that gave up root must not be able to take it back.
-    if (uid != 0 && old_uid == 0 && setuid(0) != -1) {
-        errno = EPERM;
-        perror("setuid");
-        return false;
-    }
-    return true;
 }
 
 void make_daemon_process()

@@ -43,17 +43,6 @@ int option_error_status(int errors);
 // range of int wrapped instead of undefined.
 int number_operand(const char *text);
 
-// Looks the group up and makes it the real, effective and only
-// supplementary group.  Writes "WARNING: no such group exists: %s" or the
-// failing call's system error, and returns false, when it cannot.
-bool set_gid(const char *group_name);
-
-// Looks the user up and makes it the real and effective user, then checks
-// that the old identity cannot be regained.  Writes "WARNING: no such user
-// exists: %s" or the failing call's system error, and returns false, when
-// it cannot.
-bool set_uid(const char *user_name);
-
 // Ignores the terminal stop signals, forks (the parent, and a failed
 // fork, exit with status 0), starts a new session and ignores SIGHUP.
 void make_daemon_process();

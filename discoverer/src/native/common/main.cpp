@@ -1,8 +1,8 @@
 // brenloch, the discovery responder: answers UDP probes with the registry
 // URN and the TCP port at which the network responder serves the records.
 #include "discovery.h"
-#include "group_switch.h"
 #include "lone_option.h"
+#include "privileges.h"
 #include "registry_problem.h"
 #include "startup.h"
 #include "zorbel.h"
@@ -82,9 +82,7 @@ int main(int argc, char *argv[])
 
     if (!s.inetd && s.do_daemon)
         make_daemon_process();
-    if (s.gid ? !set_gid(s.gid->c_str()) : s.uid && !set_primary_group(s.uid->c_str()))
-        return 1;
-    if (s.uid && !set_uid(s.uid->c_str()))
+    if (!drop_privileges(s.uid ? s.uid->c_str() : nullptr, s.gid ? s.gid->c_str() : nullptr))
         return 1;
 
     // A registry that cannot be opened is not fatal: the replies then carry

@@ -1,10 +1,10 @@
 // tavish, the network responder: start-up, then the service loop.
 #include "globals.h"
 #include "reader_cache.h"
-#include "service_loop.h"
-#include "group_switch.h"
 #include "lone_option.h"
+#include "privileges.h"
 #include "registry_problem.h"
+#include "service_loop.h"
 #include "startup.h"
 #include "strl.h"
 #include "sysinfo.h"
@@ -111,9 +111,7 @@ int main(int argc, char *argv[])
         return zorbel::daemon::option_error_status(errors);
     }
 
-    if (s.gid ? !zorbel::daemon::set_gid(s.gid->c_str()) : s.uid && !zorbel::daemon::set_primary_group(s.uid->c_str()))
-        return 1;
-    if (s.uid && !zorbel::daemon::set_uid(s.uid->c_str()))
+    if (!zorbel::daemon::drop_privileges(s.uid ? s.uid->c_str() : nullptr, s.gid ? s.gid->c_str() : nullptr))
         return 1;
 
     std::memset(&zo_sysinfo, 0, sizeof zo_sysinfo);
