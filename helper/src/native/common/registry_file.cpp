@@ -49,12 +49,12 @@ bool validates_against_named_dtd(xmlDoc *doc)
 {
     const XmlInputScope scope;
     const bool loaded = load_named_dtd(doc);
-    scope.check();
+    scope.throw_if_out_of_memory();
     if (!loaded)
         return false;
     const xml::ValidCtxtPtr ctxt(xmlNewValidCtxt());
     const bool valid = ctxt && xmlValidateDocument(ctxt.get(), doc) == 1;
-    scope.check();
+    scope.throw_if_out_of_memory();
     return valid;
 }
 
@@ -63,7 +63,7 @@ int load_valid_registry(zo_env_t *env, xml::DocPtr &doc, int fd)
     doc.reset();
     const XmlInputScope scope;
     xml::DocPtr parsed = read_document(env, fd);
-    scope.check();
+    scope.throw_if_out_of_memory();
     if (!parsed || !validates_against_named_dtd(parsed.get()))
         return ZO_ERR_XML_INVALID_REG;
     xmlNode *root = xmlDocGetRootElement(parsed.get());
@@ -79,7 +79,7 @@ int parse_registry(const zo_env_t *env, xml::DocPtr &doc, int fd)
 {
     const XmlInputScope scope;
     doc = read_document(env, fd);
-    scope.check();
+    scope.throw_if_out_of_memory();
     if (!doc)
         return ZO_ERR_XML_PARSE;
     if (xmlDocGetRootElement(doc.get()) == nullptr) {

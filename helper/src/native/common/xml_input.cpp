@@ -157,7 +157,7 @@ XmlInputScope::XmlInputScope()
     xmlSetStructuredErrorFunc(nullptr, report_xml_error);
 }
 
-void XmlInputScope::check() const
+void XmlInputScope::throw_if_out_of_memory() const
 {
     if (std::exchange(allocation_failed, false))
         throw std::bad_alloc();

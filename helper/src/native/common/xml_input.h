@@ -24,7 +24,7 @@ public:
     // Throws std::bad_alloc when an allocation failed inside a call the XML
     // library made back into this library since the scope began (such a
     // call reports a failed load to the XML library, never an exception).
-    void check() const;
+    void throw_if_out_of_memory() const;
 
 private:
     xmlExternalEntityLoader loader_;
