@@ -33,8 +33,7 @@ constexpr const char *usage_lines[] = {
     "  -L                     only respond to requests from the local loopback address\n",
     "  -s                     only respond to requests in the local subnet\n",
     "  -v                     provide verbose output\n",
-    "  -p password_file       use the password contained in the file (must be 5 to 16 characters long) for AES "
-    "encryption\n",
+    "  -p password_file       use the password contained in the file (must be 5 to 16 characters long) for AES encryption\n",
     "  -r alt_root_dir        look for Zorbel Registry under specified dir\n",
     "  -t tcp_port            use the specified udp port for communication\n",
     "  -U user                setuid to specified user\n",
