@@ -2,9 +2,9 @@
 // cmake --install, the systemd units, the manual pages, and the inetd
 // lines served for real by an inetd.
 #include "cli_run.h"
+#include "proc_files.h"
 #include "temp_root.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <memory>
 #include <sstream>
 
 namespace zorbel::test {
@@ -125,26 +124,6 @@ TEST(ManPages, LintWithoutWarnings)
         EXPECT_EQ(r.status, 0) << m << ": " << r.out << r.err;
         EXPECT_EQ(r.out + r.err, "") << m;
     }
-}
-
-// The processes whose parent is `parent`, from /proc.
-std::vector<pid_t> children_of(pid_t parent)
-{
-    std::vector<pid_t> found;
-    const std::unique_ptr<DIR, int (*)(DIR *)> proc(opendir("/proc"), closedir);
-    while (const dirent *e = proc ? readdir(proc.get()) : nullptr) {
-        const std::string stat = read_file(std::string("/proc/") + e->d_name + "/stat");
-        // "pid (comm) state ppid ...": the name may hold blanks, so read after the last ')'.
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(stat.substr(close + 1));
-        std::string state;
-        pid_t ppid = 0;
-        if (rest >> state >> ppid && ppid == parent)
-            found.push_back(static_cast<pid_t>(std::stol(e->d_name)));
-    }
-    return found;
 }
 
 // The shipped inetd lines with the port moved to a free loopback port and

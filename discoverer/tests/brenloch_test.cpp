@@ -1,10 +1,10 @@
 // The real brenloch binary on loopback UDP ports, with a temporary registry.
 #include "loopback.h"
+#include "proc_files.h"
 #include "process.h"
+#include "run.h"
 #include "temp_root.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -15,7 +15,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <string>
@@ -25,16 +24,9 @@ namespace {
 
 using namespace zorbel::test;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
 
 const std::string urn = "urn:zo:00000000-0000-1000-8000-000000000000";
-
-SpawnOptions options(const std::string &stderr_path, int stdin_fd = -1)
-{
-    SpawnOptions o;
-    o.stdin_fd = stdin_fd;
-    o.stderr_path = stderr_path;
-    return o;
-}
 
 // Sends probes from one socket of its own and reads the replies.
 class Prober {
@@ -59,16 +51,6 @@ private:
     int port_, fd_;
 };
 
-// Waits until a socket holds the port (brenloch binds the wildcard address).
-void wait_bound(int port)
-{
-    eventually([&] {
-        const int fd = bound_udp_socket(port);
-        close(fd);
-        return fd < 0;
-    });
-}
-
 // A running brenloch (-f) on a free port, its standard error in a file.
 struct Brenloch {
     explicit Brenloch(std::vector<std::string> args = {}, bool registry = true)
@@ -79,11 +61,11 @@ struct Brenloch {
             root.write_registry("", urn);
         std::vector<std::string> argv = {BRENLOCH_PATH, "-f", "-r", root.root(), "-u", std::to_string(port)};
         argv.insert(argv.end(), args.begin(), args.end());
-        child = Child::spawn(argv, options(err_path));
+        child = Child::spawn(argv, logging_to(err_path));
         for (size_t i = 0; i + 1 < args.size(); ++i)  // a later -u wins
             if (args[i] == "-u")
                 port = std::stoi(args[i + 1]) % 65536;
-        wait_bound(port);
+        wait_serving(SOCK_DGRAM, port);
     }
     std::string trace() const { return read_file(err_path); }
 
@@ -227,21 +209,13 @@ TEST(Brenloch, StartUpRefusals)
         {{"--help"}, "", 0, usage},  // a lone --help or --version: standard output, status 0
         {{"--version"}, "", 0, "brenloch 1.1.4\n"},
     };
-    TempRoot root;
-    const std::string err = root.root() + "/err";
     for (const auto &c : cases) {
         std::vector<std::string> argv = {BRENLOCH_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const std::string out_path = root.root() + "/out";
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        auto opts = options(err);
-        opts.stdout_fd = out;
-        Child child = Child::spawn(argv, opts);
-        close(out);
-        EXPECT_EQ(child.wait_exit_code(), c.status);
-        EXPECT_EQ(read_file(err), c.err);
-        EXPECT_EQ(read_file(out_path), c.out);
-        unlink(err.c_str());
+        const auto r = run(argv);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, c.out);
     }
 }
 
@@ -263,10 +237,10 @@ TEST(Brenloch, DropsToTheGivenUserAndGroup)
         GTEST_SKIP() << "needs root";
     Brenloch b({"-U", "nobody", "-G", "nogroup"}, false);
     ASSERT_EQ(Prober(b.port).ask("q"), " 6481\n");
-    const std::string status = read_file("/proc/" + std::to_string(b.child.pid()) + "/status");
-    EXPECT_TRUE(std::regex_search(status, std::regex(R"(\nUid:\t65534\t65534\t65534\t65534\n)")));
-    EXPECT_TRUE(std::regex_search(status, std::regex(R"(\nGid:\t65534\t65534\t65534\t65534\n)")));
-    EXPECT_TRUE(std::regex_search(status, std::regex(R"(\nGroups:\t65534 ?\n)")));
+    const pid_t pid = b.child.pid();
+    EXPECT_EQ(proc_status_line(pid, "Uid"), "Uid:\t65534\t65534\t65534\t65534");
+    EXPECT_EQ(proc_status_line(pid, "Gid"), "Gid:\t65534\t65534\t65534\t65534");
+    EXPECT_THAT(proc_status_line(pid, "Groups"), MatchesRegex("Groups:\t65534 ?"));
 }
 
 TEST(Brenloch, InetdModeServesTheSocketOnDescriptorZero)
@@ -274,7 +248,7 @@ TEST(Brenloch, InetdModeServesTheSocketOnDescriptorZero)
     const int sock = bound_udp_socket(), port = local_port(sock);
     TempRoot root;
     root.write_registry("", urn);
-    Child child = Child::spawn({BRENLOCH_PATH, "-i", "-r", root.root(), "-u", "1"}, options("", sock));
+    Child child = Child::spawn({BRENLOCH_PATH, "-i", "-r", root.root(), "-u", "1"}, SpawnOptions{.stdin_fd = sock});
     close(sock);
     EXPECT_EQ(Prober(port).ask("q"), urn + " 6481\n");
     EXPECT_TRUE(child.running());  // -i never detaches
@@ -285,12 +259,12 @@ TEST(Brenloch, InetdModeRefusesAnythingButAnIpv4Socket)
     TempRoot root;
     const std::string err = root.root() + "/err";
     const int v6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    Child child = Child::spawn({BRENLOCH_PATH, "-i", "-r", root.root()}, options(err, v6));
+    Child child = Child::spawn({BRENLOCH_PATH, "-i", "-r", root.root()}, SpawnOptions{.stdin_fd = v6, .stderr_path = err});
     close(v6);
     EXPECT_EQ(child.wait_exit_code(), 1);
     EXPECT_EQ(read_file(err), "Unknown address family: 10\n");
 
-    Child not_socket = Child::spawn({BRENLOCH_PATH, "-i", "-f"}, options(err + "2"));
+    Child not_socket = Child::spawn({BRENLOCH_PATH, "-i", "-f"}, logging_to(err + "2"));
     EXPECT_EQ(not_socket.wait_exit_code(), 1);
     EXPECT_THAT(read_file(err + "2"), HasSubstr("getsockname: "));
 }
@@ -321,18 +295,12 @@ TEST(Brenloch, DetachesUnlessTold)
     const int port = free_port(SOCK_DGRAM);
     Child parent = Child::spawn({BRENLOCH_PATH, "-r", root.root(), "-u", std::to_string(port)});
     EXPECT_EQ(parent.wait_exit_code(), 0);
-    wait_bound(port);
+    wait_serving(SOCK_DGRAM, port);
     EXPECT_EQ(Prober(port).ask("q"), urn + " 6481\n");
     pid_t daemon = -1;
-    DIR *proc = opendir("/proc");
-    while (dirent *e = readdir(proc)) {
-        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
-        std::string pid, comm, state;
-        pid_t ppid = 0;
-        if (stat >> pid >> comm >> state >> ppid && ppid == getpid() && comm == "(brenloch)")
-            daemon = std::stoi(pid);
-    }
-    closedir(proc);
+    for (const pid_t pid : children_of(getpid()))
+        if (proc_status_line(pid, "Name") == "Name:\tbrenloch")
+            daemon = pid;
     ASSERT_GT(daemon, 0);
     EXPECT_EQ(getsid(daemon), daemon);  // a session of its own
     kill(daemon, SIGKILL);

@@ -1,6 +1,7 @@
 // Writers in several processes at once: no change is lost, no URN is added
 // twice, and the lock stays held for the whole of each change.
 #include "registry_write.h"
+#include "gate.h"
 #include "registry_test_util.h"
 #include "zorbel/support/unique_fd.h"
 
@@ -14,46 +15,15 @@ using namespace zorbel::test;
 
 namespace {
 
-// Children wait on this until the parent opens it for all of them at once.
-class StartGate {
-public:
-    StartGate() { EXPECT_EQ(pipe(fds_), 0); }
-    ~StartGate()
-    {
-        close(fds_[0]);
-        if (fds_[1] >= 0)
-            close(fds_[1]);
-    }
-    // In a child: drops the inherited write end, then waits for the parent's.
-    void wait() const
-    {
-        close(fds_[1]);
-        char c;
-        while (read(fds_[0], &c, 1) < 0 && errno == EINTR) {
-        }
-    }
-    void open_now()
-    {
-        close(fds_[1]);
-        fds_[1] = -1;
-    }
-
-private:
-    int fds_[2] = {-1, -1};
-};
-
 // Runs body(0) ... body(count - 1) in as many child processes, released
 // together once all have started; their exit statuses.
 std::vector<int> all_at_once(int count, const std::function<int(int)> &body)
 {
-    StartGate gate;
+    Gate gate;
     std::vector<zorbel::test::Child> children;
     for (int k = 0; k < count; ++k)
-        children.push_back(zorbel::test::Child::fork_call([&, k] {
-            gate.wait();
-            return body(k);
-        }));
-    gate.open_now();
+        children.push_back(zorbel::test::Child::fork_call([&, k] { return gate.wait() ? body(k) : 96; }));
+    gate.open(count);
     const auto deadline = after(std::chrono::seconds(120));
     std::vector<int> statuses;
     for (auto &child : children) {
@@ -130,12 +100,9 @@ void expect_lock_held_throughout(Registry &reg, const std::function<int()> &chan
     ASSERT_TRUE(probe);
     struct stat old_file {};
     fstat(probe.get(), &old_file);
-    StartGate gate;
-    auto writer = zorbel::test::Child::fork_call([&] {
-        gate.wait();
-        return change();
-    });
-    gate.open_now();
+    Gate gate;
+    auto writer = zorbel::test::Child::fork_call([&] { return gate.wait() ? change() : 96; });
+    gate.open();
     bool held = false, replaced_before_release = false;
     int probes = 0;
     for (const auto deadline = after(std::chrono::seconds(20)); std::chrono::steady_clock::now() < deadline;) {
@@ -183,10 +150,9 @@ TEST(Concurrency, ReadLockOfAnotherUserBoundsTheWait)
     Registry reg(record_xml("urn:a", "urn:p", my_uid()));
     open_to_all_users(reg.root);
     chmod(reg.root.registry_file().c_str(), 0644);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
+    Gate ready;
     auto holder = zorbel::test::Child::fork_call([&] {
-        if (geteuid() == 0 && !become_user(other_uid))
+        if (geteuid() == 0 && !become_user(other_uid, other_uid))
             return 90;
         const zorbel::UniqueFd fd(open(reg.root.registry_file().c_str(), O_RDONLY));
         struct flock fl {};
@@ -194,14 +160,11 @@ TEST(Concurrency, ReadLockOfAnotherUserBoundsTheWait)
         fl.l_whence = SEEK_SET;
         if (!fd || fcntl(fd.get(), F_SETLK, &fl) != 0)
             return 91;
-        (void)!write(ready[1], "r", 1);
+        ready.open();
         pause();
         return 0;
     });
-    close(ready[1]);
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    close(ready[0]);
+    ASSERT_TRUE(ready.wait());
     const std::string before = reg.content();
     const auto writers = [&] {
         zorbel::set_lock_wait_for_tests(std::chrono::milliseconds(300));

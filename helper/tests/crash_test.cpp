@@ -2,6 +2,7 @@
 // and holds exactly the adds that completed before the kill, and nothing
 // else in the registry directory once the next writer has run; the new
 // content is on disk before it is renamed into place.
+#include "proc_files.h"
 #include "registry_test_util.h"
 
 #include <sys/stat.h>
@@ -25,15 +26,12 @@ std::set<std::string> names_in(const std::string &dir)
 // True once a tracer has attached to the calling process (bounded wait).
 bool wait_for_tracer()
 {
-    for (int i = 0; i < 1000; ++i) {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with("TracerPid:") && std::stoi(line.substr(10)) != 0)
-                return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return eventually(
+        [] {
+            const std::string line = proc_status_line(getpid(), "TracerPid");
+            return line.starts_with("TracerPid:") && std::stoi(line.substr(10)) != 0;
+        },
+        10s);
 }
 
 struct Traced {
@@ -155,7 +153,7 @@ TEST(CrashSafety, InPlaceRewriteKilledAtAnyStepStillParses)
         }
         chmod(reg.root.registry_dir().c_str(), 0555);  // no room for a temporary file
         const Traced t = under_strace({"-e", std::string("inject=") + c.syscall + ":signal=KILL"}, [&] {
-            if (geteuid() == 0 && !become_user(other_uid))
+            if (geteuid() == 0 && !become_user(other_uid, other_uid))
                 return 90;
             return zo_delete("urn:a", &reg.env);
         });

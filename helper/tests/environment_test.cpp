@@ -2,9 +2,11 @@
 // existing registry, the process-wide URN, and the failures of initialising.
 #include "environment.h"
 #include "registry_write.h"
+#include "gate.h"
 #include "isolation.h"
 #include "loopback.h"
 #include "process.h"
+#include "records.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +31,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zorbel::test::Gate;
 using zorbel::test::Child;
 using zorbel::test::read_file;
 using zorbel::test::TempRoot;
@@ -340,17 +343,14 @@ TEST(Initialize, ConcurrentFirstUseAgreesOnOneRegistry)
     for (int round = 0; round < 30; ++round) {
         const TempRoot r;
         const std::string root = r.root();
-        int go[2];
-        ASSERT_EQ(pipe(go), 0);
+        Gate go;
         int out[2][2];
         std::vector<Child> children;
         for (auto &o : out) {
             ASSERT_EQ(pipe(o), 0);
             const int result_fd = o[1];
             children.push_back(Child::fork_call([&root, &go, result_fd] {
-                close(go[1]);
-                char c;
-                (void)!read(go[0], &c, 1);  // returns at end of file: all writers closed
+                go.wait();
                 zo_env_t env{};
                 if (zo_initialize(root.c_str(), &env) != ZO_ERR_NO_ERROR)
                     return 1;
@@ -359,8 +359,7 @@ TEST(Initialize, ConcurrentFirstUseAgreesOnOneRegistry)
             }));
             close(o[1]);
         }
-        close(go[0]);
-        close(go[1]);
+        go.open(2);
         std::string urns[2];
         for (int i = 0; i < 2; ++i) {
             EXPECT_EQ(children[i].wait_exit_code(), 0) << "round " << round;

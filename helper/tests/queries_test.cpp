@@ -9,12 +9,6 @@ using namespace zorbel::test;
 
 namespace {
 
-// A record written by hand: `fields` is the content of the record element.
-std::string raw_record(const std::string &fields)
-{
-    return "<zorbel>" + fields + "</zorbel>";
-}
-
 TEST(Get, FillsTheWholeRecordFromTheFirstMatch)
 {
     Registry reg(record_xml("urn:a", "urn:p", 1234, "First") + record_xml("urn:b") +

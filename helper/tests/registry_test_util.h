@@ -1,22 +1,21 @@
-// Helpers for the registry query and writer tests: complete records,
-// checks of the file on disk, and forked children (other processes, other
+// Helpers for the registry query and writer tests: checks of the file on disk, and forked children (other processes, other
 // users) with bounded waits.
 #pragma once
 
+#include "isolation.h"
 #include "process.h"
+#include "records.h"
 #include "temp_root.h"
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"
 
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -31,38 +30,6 @@ inline constexpr uid_t other_uid = 65534;
 inline int my_uid()
 {
     return static_cast<int>(getuid());
-}
-
-inline void set_text(char *field, size_t width, const std::string &text)
-{
-    memset(field, 0, width);
-    memcpy(field, text.data(), std::min(text.size(), width));
-}
-#define ZT_SET(rec, field, text) ::zorbel::test::set_text((rec).field, sizeof (rec).field, (text))
-
-// A record with every required field given.
-inline zo_t full_record(const std::string &instance_urn = "", const std::string &product_urn = "urn:product:p")
-{
-    zo_t s{};
-    ZT_SET(s, instance_urn, instance_urn);
-    ZT_SET(s, product_name, "Product");
-    ZT_SET(s, product_version, "2.0");
-    ZT_SET(s, product_urn, product_urn);
-    ZT_SET(s, product_parent, "Suite");
-    ZT_SET(s, product_vendor, "Vendor");
-    ZT_SET(s, platform_arch, "x86_64");
-    ZT_SET(s, container, "pkg");
-    ZT_SET(s, source, "/media/pkg");
-    return s;
-}
-
-// `count` records written directly, URNs prefix0, prefix1, ...
-inline std::string many_records(int count, const std::string &prefix, const std::string &product_urn, int uid)
-{
-    std::string xml;
-    for (int i = 0; i < count; ++i)
-        xml += record_xml(prefix + std::to_string(i), product_urn, uid);
-    return xml;
 }
 
 // Text as the writers save it after reading it: an element read without
@@ -118,18 +85,12 @@ inline int in_child(const std::function<int()> &body, std::chrono::seconds timeo
     return zorbel::test::Child::fork_call(body).wait_status(timeout);
 }
 
-// For use in a forked child: becomes `uid` (group likewise) for real.
-inline bool become_user(uid_t uid)
-{
-    return setgroups(0, nullptr) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
-}
-
 // Runs `body` in a child process as an unprivileged user when the tests
 // run as root, else as the current user.
 inline int as_unprivileged(const std::function<int()> &body)
 {
     return in_child([&] {
-        if (geteuid() == 0 && !become_user(other_uid))
+        if (geteuid() == 0 && !become_user(other_uid, other_uid))
             return 98;
         return body();
     });

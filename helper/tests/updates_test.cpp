@@ -16,8 +16,7 @@ namespace {
 
 std::string uid_record(const std::string &urn, const std::string &uid_text)
 {
-    return "<zorbel><instance_urn>" + urn + "</instance_urn><installer_uid>" + uid_text +
-           "</installer_uid></zorbel>";
+    return raw_record("<instance_urn>" + urn + "</instance_urn><installer_uid>" + uid_text + "</installer_uid>");
 }
 
 // The registry file with `record` inserted as the root's last child.
@@ -400,7 +399,7 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
                   if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                       mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
                       return 90;
-                  if (!become_user(account))
+                  if (!become_user(account, account))
                       return 91;
                   if (zorbel::is_authorized("1") != 1)
                       return 1;
@@ -459,7 +458,7 @@ TEST(Ownership, EveryUidIsStoredAndComparedInFull)
         Registry reg(c.written_before ? record_xml("urn:u", "urn:p", static_cast<int>(c.owner)) : "");
         open_to_all_users(reg.root);
         const auto as = [&](uid_t uid, const std::function<int()> &body) {
-            return in_child([&] { return become_user(uid) ? body() : 90; });
+            return in_child([&] { return become_user(uid, uid) ? body() : 90; });
         };
         if (!c.written_before) {
             ASSERT_EQ(as(c.owner, [&] {
@@ -506,7 +505,7 @@ TEST(Ownership, QuotaIsPerFullUid)
                                        std::pair{1000000001u, ZO_ERR_MAX_REC_PER_USER_EXCEEDED}}) {
         EXPECT_EQ(in_child([&, uid = uid, expected = expected] {
                       zo_t s = full_record();
-                      return become_user(uid) ? (zo_add(&s, &reg.env) == expected ? 0 : 1) : 90;
+                      return become_user(uid, uid) ? (zo_add(&s, &reg.env) == expected ? 0 : 1) : 90;
                   }),
                   0)
             << uid;

@@ -39,9 +39,7 @@ TEST(Answers, KeptParseAnswersLikeAFreshOne)
     for (const Case c : {Case{"empty", 0, false}, Case{"100 records", 100, false}, Case{"1000 records", 1000, false},
                          Case{"entities, markup, overlong values", 3, true}}) {
         TempRoot root;
-        std::string records;
-        for (int i = 0; i < c.records; ++i)
-            records += record_xml("urn:zo:g" + std::to_string(i));
+        std::string records = many_records(c.records, "urn:zo:g");
         if (c.special)
             records += record_xml("urn:zo:&id;", "urn:p&amp;q", 0, "&co; R&amp;D &lt;beta&gt; " + long_text) +
                        record_xml("urn:zo:" + long_text, "urn:p", 0, "&lt;/product_name&gt;\"'") +

@@ -2,6 +2,7 @@
 // system log and serial-number file, each seen through a private mount
 // namespace so the machine's own /dev/log and /var/run/psn stay untouched.
 #include "isolation.h"
+#include "proc_files.h"
 #include "tavish_support.h"
 #include "zorbel/support/unique_fd.h"
 
@@ -48,15 +49,6 @@ Child spawn_private(const std::vector<std::string> &argv, const std::string &err
     });
 }
 
-std::string proc_status_line(pid_t pid, const std::string &key)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(key + ":", 0) == 0)
-            return line;
-    return {};
-}
-
 TEST(Privileged, UserAndGroupAreDroppedForRealOrNotAtAll)
 {
     REQUIRE_ROOT();
@@ -74,12 +66,12 @@ TEST(Privileged, UserAndGroupAreDroppedForRealOrNotAtAll)
     }
     Responder r;
 
-    const auto no_user = run_tavish(r.root, r.argv({"-U", "no-such-user"}));
+    const auto no_user = run(r.argv({"-U", "no-such-user"}));
     EXPECT_EQ(no_user.status, 1);
-    EXPECT_EQ(no_user.out, "WARNING: no such user exists: no-such-user\n");
-    const auto no_group = run_tavish(r.root, r.argv({"-G", "no-such-group", "-U", "nobody"}));
+    EXPECT_EQ(no_user.err, "WARNING: no such user exists: no-such-user\n");
+    const auto no_group = run(r.argv({"-G", "no-such-group", "-U", "nobody"}));
     EXPECT_EQ(no_group.status, 1);
-    EXPECT_EQ(no_group.out, "WARNING: no such group exists: no-such-group\n");
+    EXPECT_EQ(no_group.err, "WARNING: no such group exists: no-such-group\n");
 }
 
 // The time-to-live of each TCP segment with data seen on a raw socket, by
@@ -153,7 +145,7 @@ TEST(Privileged, EveryConnectionIsLoggedUnderTheResponderIdent)
     const int port = free_port(SOCK_STREAM);
     Child c = spawn_private({tavish_binary, "-f", "-t", std::to_string(port), "-r", root.root()},
                             root.root() + "/err", [&] { return private_dev_log(log.get()); });
-    ASSERT_TRUE(wait_listening(port));
+    ASSERT_TRUE(wait_serving(SOCK_STREAM, port));
     EXPECT_NE(tcp_exchange(port, "GET /zov1/agent/version/ HTTP/1.0\n"), "");
     const auto lines = receive_lines(log.get(), 2);
     ASSERT_EQ(lines.size(), 2u);
@@ -193,7 +185,7 @@ TEST(Privileged, SerialNumberFileFillsTheHostDescription)
                                 std::ofstream("/var/run/psn") << "SN-1\nMaker & Co\n __NONE__\nProd <X>\nfifth\n";
                                 return true;
                             });
-    ASSERT_TRUE(wait_listening(port));
+    ASSERT_TRUE(wait_serving(SOCK_STREAM, port));
     const std::string agent = body_of(tcp_exchange(port, "GET /zov1/agent/ HTTP/1.0\n"));
     EXPECT_NE(agent.find("    <platform>Prod &lt;X&gt;</platform>\n    <manufacturer>Maker &amp; Co</manufacturer>\n"
                          "    <cpu_manufacturer></cpu_manufacturer>\n    <serial_number>SN-1</serial_number>\n"),

@@ -1,5 +1,6 @@
 // The real responder's command line, listening modes and connection handling.
 #include "loopback.h"
+#include "proc_files.h"
 #include "tavish_support.h"
 
 #include <gtest/gtest.h>
@@ -56,13 +57,13 @@ int connect_to(const char *address, int port)
 TEST(Options, ErrorsCountAndPrintTheUsage)
 {
     TempRoot root;
-    auto r = run_tavish(root, {tavish_binary, "-f", "-t"});
+    auto r = run({tavish_binary, "-f", "-t"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Option -t requires an operand\nUsage: tavish" + usage_tail);
+    EXPECT_EQ(r.err, "Option -t requires an operand\nUsage: tavish" + usage_tail);
 
-    r = run_tavish(root, {tavish_binary, "-x", "-f", "-q", "-L"});
+    r = run({tavish_binary, "-x", "-f", "-q", "-L"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "Unrecognized option: -x\nUnrecognized option: -q\nUsage: tavish" + usage_tail);
+    EXPECT_EQ(r.err, "Unrecognized option: -x\nUnrecognized option: -q\nUsage: tavish" + usage_tail);
 }
 
 // A lone --help or --version answers on standard output and exits; nothing
@@ -73,12 +74,12 @@ TEST(Options, LoneHelpAndVersionAnswerOnStandardOutput)
     const std::pair<std::string, std::string> cases[] = {{"--help", "Usage: tavish" + usage_tail},
                                                          {"--version", "tavish 1.1.4\n"}};
     for (const auto &[arg, out] : cases) {
-        const auto r = run_command("cd " + dir.root() + " && " + tavish_binary + " " + arg + " 2>&1");
+        const auto r = run_shell("cd " + dir.root() + " && " + tavish_binary + " " + arg + " 2>&1");
         EXPECT_EQ(r.status, 0) << arg;
         EXPECT_EQ(r.out, out);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.root()));
-    const auto two = run_tavish(dir, {tavish_binary, "--help", "-f"});
+    const auto two = run({tavish_binary, "--help", "-f"});
     EXPECT_NE(two.status, 0);  // not lone: the option letters as ever
 }
 
@@ -136,7 +137,7 @@ TEST(Listen, PortIsTakenModulo65536AndLoopbackOnlyWithL)
         close(fd);
     else {
         Child c = Child::spawn({tavish_binary, "-f", "-L", "-t", "70000", "-r", root.root()});
-        ASSERT_TRUE(wait_listening(4464));
+        ASSERT_TRUE(wait_serving(SOCK_STREAM, 4464));
         EXPECT_EQ(tcp_exchange(4464, "GET /zov1/agent/version/ HTTP/1.0\n"), version_response);
         EXPECT_EQ(connect_to("127.0.0.2", 4464), -1);  // bound to 127.0.0.1 only
     }
@@ -147,28 +148,12 @@ TEST(Listen, PortIsTakenModulo65536AndLoopbackOnlyWithL)
     if (other >= 0)
         close(other);
     // A second responder on the same port cannot bind: status 1, the reason only with -v.
-    const auto quiet = run_tavish(root, open.argv({}));
+    const auto quiet = run(open.argv({}));
     EXPECT_EQ(quiet.status, 1);
-    EXPECT_EQ(quiet.out, "");
-    const auto verbose = run_tavish(root, open.argv({"-v"}));
+    EXPECT_EQ(quiet.err, "");
+    const auto verbose = run(open.argv({"-v"}));
     EXPECT_EQ(verbose.status, 1);
-    EXPECT_EQ(verbose.out, "bind (tcp): Address already in use\n");
-}
-
-// Processes whose command line contains `needle`.
-std::vector<pid_t> processes_with(const std::string &needle)
-{
-    std::vector<pid_t> pids;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::string cmdline = read_file(entry.path() / "cmdline");
-        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-        if (cmdline.find(needle) != std::string::npos)
-            pids.push_back(std::stoi(name));
-    }
-    return pids;
+    EXPECT_EQ(verbose.err, "bind (tcp): Address already in use\n");
 }
 
 TEST(Listen, DetachesUnlessToldNotTo)
@@ -207,10 +192,7 @@ TEST(Connections, SlowClientsCannotHoldTheResponder)
     // 100 clients that send nothing, one that asks for a large list and never
     // reads it, and one that keeps sending after its request: the others are
     // still answered at once.
-    std::string records;
-    for (int i = 0; i < 4000; ++i)
-        records += record_xml("urn:zo:" + std::to_string(i));
-    Responder r({}, records);
+    Responder r({}, many_records(4000, "urn:zo:"));
     const auto start = Clock::now();
     std::vector<int> quiet;
     for (int i = 0; i < 100; ++i)
@@ -330,10 +312,7 @@ TEST(Inetd, NeitherAGoneClientNorDiagnosticsSpoilTheConnection)
 {
     // A client gone before its large answer is written: a failed send, not SIGPIPE.
     TempRoot big;
-    std::string records;
-    for (int i = 0; i < 3000; ++i)
-        records += record_xml("urn:zo:" + std::to_string(i));
-    big.write_registry(records);
+    big.write_registry(many_records(3000, "urn:zo:"));
     EXPECT_EQ(inetd_exchange(big, "GET /zov1/zorbel/ HTTP/1.0\n", false).second, 0);
 
     // A registry the XML library complains about: its diagnostics never
@@ -353,8 +332,8 @@ TEST(Inetd, ServesTheConnectionOnDescriptorZero)
     const std::string err = root.root() + "/inetd.err";
     Child activate = Child::spawn({"/usr/bin/systemd-socket-activate", "--accept", "--inetd", "-l", "127.0.0.1:" + std::to_string(port),
                                    tavish_binary, "-i", "-v", "-L", "-r", root.root()},
-                                  stderr_to(err));
-    ASSERT_TRUE(wait_listening(port));
+                                  logging_to(err));
+    ASSERT_TRUE(wait_serving(SOCK_STREAM, port));
     EXPECT_EQ(tcp_exchange(port, "GET /zov1/agent/version/ HTTP/1.0\n"), version_response);
     EXPECT_NE(tcp_exchange(port, "GET /zov1/zorbel/ HTTP/1.0\n").find("href=\"/zov1/zorbel/urn:zo:1\""),
               std::string::npos);

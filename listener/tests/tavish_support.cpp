@@ -2,11 +2,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <memory>
 
 namespace zorbel::test {
 
@@ -25,8 +21,8 @@ Responder::Responder(const std::vector<std::string> &extra, const std::string &r
     : port(free_port(SOCK_STREAM)), err_path(root.root() + "/stderr")
 {
     root.write_registry(records);
-    child = Child::spawn(argv(extra), stderr_to(err_path));
-    wait_listening(port);
+    child = Child::spawn(argv(extra), logging_to(err_path));
+    wait_serving(SOCK_STREAM, port);
 }
 
 std::vector<std::string> Responder::argv(const std::vector<std::string> &extra) const
@@ -46,26 +42,11 @@ std::string Responder::stderr_text() const
     return read_file(err_path);
 }
 
-SpawnOptions stderr_to(const std::string &path)
-{
-    SpawnOptions o;
-    o.stderr_path = path;
-    return o;
-}
-
 TempRoot::Options bare_root()
 {
     TempRoot::Options o;
     o.make_registry_dir = false;
     return o;
-}
-
-bool wait_listening(int port)
-{
-    const int fd = connect_tcp(port, 5s);
-    if (fd >= 0)
-        close(fd);
-    return fd >= 0;
 }
 
 int connect_tcp6(int port, std::chrono::milliseconds timeout)
@@ -94,38 +75,17 @@ std::string body_of(const std::string &response)
     return at == std::string::npos ? std::string() : response.substr(at + 4);
 }
 
-RunResult run_command(const std::string &command)
-{
-    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0)
-        out.append(buf, n);
-    const int status = pclose(pipe.release());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-RunResult run_tavish(const TempRoot &root, const std::vector<std::string> &args)
-{
-    const std::string err = root.root() + "/run.err";
-    write_file(err, "");
-    Child c = Child::spawn(args, stderr_to(err));
-    const int status = c.wait_exit_code(10s);
-    return {status, read_file(err)};
-}
-
 std::string xmllint(const std::string &xml, const std::string &options)
 {
     TempRoot scratch(bare_root());
-    const auto r = run_command("xmllint " + options + " " + temp_file(scratch, "doc.xml", xml) + " 2>&1");
+    const auto r = run_shell("xmllint " + options + " " + temp_file(scratch, "doc.xml", xml) + " 2>&1");
     return r.status == 0 ? r.out : "FAILED: " + r.out;
 }
 
 std::string xsltproc(const std::string &stylesheet, const std::string &xml)
 {
     TempRoot scratch(bare_root());
-    const auto r = run_command("xsltproc " + temp_file(scratch, "style.xsl", stylesheet) + " " +
+    const auto r = run_shell("xsltproc " + temp_file(scratch, "style.xsl", stylesheet) + " " +
                                temp_file(scratch, "doc.xml", xml) + " 2>&1");
     return r.status == 0 ? r.out : "FAILED: " + r.out;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "process.h"
+#include "records.h"
+#include "run.h"
 #include "temp_root.h"
 
 #include <string>
@@ -33,11 +35,7 @@ public:
     Child child;
 };
 
-SpawnOptions stderr_to(const std::string &path);
 TempRoot::Options bare_root();  // a temporary directory without a registry directory
-
-// Waits until something accepts connections on `port`.
-bool wait_listening(int port);
 
 // Connects to [::1]:port, retrying until the time-out passes; -1 on failure.
 int connect_tcp6(int port, std::chrono::milliseconds timeout = 5s);
@@ -49,15 +47,5 @@ std::string body_of(const std::string &response);
 // "FAILED" when it exits non-zero.
 std::string xmllint(const std::string &xml, const std::string &options = "--noout");
 std::string xsltproc(const std::string &stylesheet, const std::string &xml);
-
-// The output of `command` (run by the shell) and its exit status.
-struct RunResult {
-    int status;
-    std::string out;
-};
-RunResult run_command(const std::string &command);
-
-// Runs tavish with `args` to its exit: exit status and standard error.
-RunResult run_tavish(const TempRoot &root, const std::vector<std::string> &args);
 
 }  // namespace zorbel::test

@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "loopback.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -19,15 +21,6 @@
 namespace zorbel::test {
 
 namespace {
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
 
 int remaining_ms(std::chrono::steady_clock::time_point deadline)
 {
@@ -159,10 +152,15 @@ void Child::stop(int sig, std::chrono::milliseconds timeout)
     }
 }
 
+SpawnOptions logging_to(const std::string &stderr_path, int stdout_fd)
+{
+    return {.stdout_fd = stdout_fd, .stderr_path = stderr_path};
+}
+
 int free_port(int type)
 {
     const int fd = socket(AF_INET, type, 0);
-    sockaddr_in a = loopback(0);
+    sockaddr_in a = loopback_address(0);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
         throw std::runtime_error("free_port: bind failed");
     socklen_t len = sizeof a;
@@ -176,7 +174,7 @@ int connect_tcp(int port, std::chrono::milliseconds timeout)
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = loopback(port);
+        sockaddr_in a = loopback_address(port);
         if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
             return fd;
         close(fd);
@@ -184,6 +182,18 @@ int connect_tcp(int port, std::chrono::milliseconds timeout)
             return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+bool wait_serving(int type, int port, std::chrono::milliseconds timeout)
+{
+    return eventually(
+        [&] {
+            const int fd = type == SOCK_STREAM ? connect_tcp(port, 0ms) : bound_udp_socket(port);
+            if (fd >= 0)
+                close(fd);
+            return type == SOCK_STREAM ? fd >= 0 : fd < 0;
+        },
+        timeout);
 }
 
 std::string tcp_exchange(int port, const std::string &request, std::chrono::milliseconds timeout)
@@ -217,10 +227,8 @@ std::string tcp_exchange(int port, const std::string &request, std::chrono::mill
 std::vector<std::string> udp_exchange(int port, const std::string &probe, std::chrono::milliseconds wait)
 {
     std::vector<std::string> replies;
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in self = loopback(0);
-    bind(fd, reinterpret_cast<sockaddr *>(&self), sizeof self);
-    sockaddr_in to = loopback(port);
+    const int fd = bound_udp_socket();
+    sockaddr_in to = loopback_address(port);
     sendto(fd, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     const auto deadline = std::chrono::steady_clock::now() + wait;
     std::vector<char> buf(65536);

@@ -17,10 +17,14 @@ using namespace std::chrono_literals;
 struct SpawnOptions {
     int stdin_fd = -1;             // dup'ed onto 0 when >= 0 (else /dev/null)
     int stdout_fd = -1;            // dup'ed onto 1 when >= 0 (else /dev/null)
-    std::string stderr_path;       // standard error goes to this file when set (else /dev/null)
+    std::string stderr_path{};     // standard error goes to this file when set (else /dev/null)
     int stderr_fd = -1;            // dup'ed onto 2 when >= 0 (before stderr_path)
-    std::vector<int> keep_fds;     // other descriptors left open in the child
+    std::vector<int> keep_fds{};   // other descriptors left open in the child
 };
+
+// Options for a program that runs on: standard error appended to
+// `stderr_path`, standard output to `stdout_fd` (when >= 0).
+SpawnOptions logging_to(const std::string &stderr_path, int stdout_fd = -1);
 
 // A started program, killed (SIGKILL) and reaped on destruction unless it
 // has already been waited for.
@@ -59,6 +63,11 @@ int free_port(int type);
 
 // Connects to 127.0.0.1:port, retrying until it succeeds or the time-out passes; -1 on failure.
 int connect_tcp(int port, std::chrono::milliseconds timeout = 5s);
+
+// Waits until a daemon serves `port` on 127.0.0.1: for SOCK_STREAM until
+// a connection is accepted, for SOCK_DGRAM until the port can no longer be
+// bound (a datagram daemon may bind the wildcard address).
+bool wait_serving(int type, int port, std::chrono::milliseconds timeout = 5s);
 
 // Sends `request` on a fresh connection and reads until the peer closes
 // (or the time-out passes).

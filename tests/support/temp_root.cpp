@@ -56,16 +56,4 @@ void write_file(const std::string &path, const std::string &content)
         throw std::runtime_error("cannot write " + path);
 }
 
-std::string record_xml(const std::string &instance_urn, const std::string &product_urn, int installer_uid,
-                       const std::string &product_name)
-{
-    return "<zorbel><instance_urn>" + instance_urn + "</instance_urn><product_name>" + product_name +
-           "</product_name><product_version>1.0</product_version><product_urn>" + product_urn +
-           "</product_urn><product_parent_urn></product_parent_urn><product_parent>Parent</product_parent>"
-           "<product_defined_inst_id></product_defined_inst_id><product_vendor>Vendor</product_vendor>"
-           "<platform_arch>x86_64</platform_arch><timestamp>2026-12-07 05:31:11 GMT</timestamp>"
-           "<container>c</container><source>s</source><installer_uid>" +
-           std::to_string(installer_uid) + "</installer_uid></zorbel>";
-}
-
 }  // namespace zorbel::test

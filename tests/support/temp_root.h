@@ -37,8 +37,4 @@ private:
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 
-// One record element as the library writes it (no indentation).
-std::string record_xml(const std::string &instance_urn, const std::string &product_urn = "urn:product:p",
-                       int installer_uid = 0, const std::string &product_name = "Name");
-
 }  // namespace zorbel::test
