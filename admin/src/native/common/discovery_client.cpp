@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdio>
 #include <set>
+#include <span>
 
 namespace zorbel::cli {
 
@@ -25,6 +26,18 @@ bool is_decimal(std::string_view s)
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Probes leave in batches of this many, and after each batch the replies
+// that have come in so far are read for `probe_pace`: a /16 block then
+// takes about a quarter of a second to probe, and the answers of its first
+// hosts are taken in while the last ones are still being probed, instead of
+// overflowing the socket's queue.
+constexpr std::size_t probe_batch = 256;
+constexpr auto probe_pace = std::chrono::milliseconds(1);
+
+// The receive queue asked for: room for the replies of a whole /16 block
+// that arrive between two reads.
+constexpr int reply_queue_bytes = 8 << 20;
+
 UniqueFd open_probe_socket()
 {
     UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -33,6 +46,11 @@ UniqueFd open_probe_socket()
     const int on = 1;
     if (setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
         throw Failure(system_error("setsockopt(SO_BROADCAST)"));
+    // Beyond the system's limit only root may enlarge the queue; without
+    // it the default queue serves, and the paced sending still keeps it
+    // from filling in most networks, so a refusal is not an error.
+    if (setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &reply_queue_bytes, sizeof reply_queue_bytes) != 0)
+        (void)setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &reply_queue_bytes, sizeof reply_queue_bytes);
     return fd;
 }
 
@@ -84,9 +102,35 @@ int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds time
     const UniqueFd fd = open_probe_socket();
     // The unicast addresses still to answer, one entry per probe sent.
     std::multiset<in_addr_t> waiting;
-    for (const auto &to : targets.unicast)
-        if (send_probe(fd.get(), to))
-            waiting.insert(to.sin_addr.s_addr);
+    int replies = 0;
+    std::array<char, 65536> buf{};
+    // Reads and hands on replies until `until` passes or `more` is false.
+    const auto take_replies = [&](const Deadline &until, auto more) {
+        while (more() && wait_for(fd.get(), POLLIN, until)) {
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            const ssize_t n =
+                recvfrom(fd.get(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+            if (n < 0)
+                continue;  // an ICMP error from one target does not end the search
+            const auto reply = parse_discovery_reply(std::string_view(buf.data(), static_cast<std::size_t>(n)));
+            if (!reply)
+                continue;
+            if (const auto it = waiting.find(from.sin_addr.s_addr); it != waiting.end())
+                waiting.erase(it);
+            on_reply(from, *reply);
+            ++replies;
+        }
+    };
+
+    const auto &unicast = targets.unicast;
+    for (std::size_t at = 0; at < unicast.size(); at += probe_batch) {
+        if (at > 0)
+            take_replies(Deadline(probe_pace), [] { return true; });
+        for (const auto &to : std::span(unicast).subspan(at, std::min(probe_batch, unicast.size() - at)))
+            if (send_probe(fd.get(), to))
+                waiting.insert(to.sin_addr.s_addr);
+    }
     bool broadcast = false;
     if (targets.broadcast) {
         sockaddr_in to{};
@@ -95,27 +139,10 @@ int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds time
         to.sin_port = htons(static_cast<uint16_t>(targets.port));
         broadcast = send_probe(fd.get(), to);
     }
-    if (waiting.empty() && !broadcast)
+    if (waiting.empty() && !broadcast && replies == 0)
         throw Failure("no probe could be sent");
 
-    const Deadline deadline(timeout);
-    int replies = 0;
-    std::array<char, 65536> buf{};
-    while ((broadcast || !waiting.empty()) && wait_for(fd.get(), POLLIN, deadline)) {
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n =
-            recvfrom(fd.get(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
-        if (n < 0)
-            continue;  // an ICMP error from one target does not end the search
-        const auto reply = parse_discovery_reply(std::string_view(buf.data(), static_cast<std::size_t>(n)));
-        if (!reply)
-            continue;
-        if (const auto it = waiting.find(from.sin_addr.s_addr); it != waiting.end())
-            waiting.erase(it);
-        on_reply(from, *reply);
-        ++replies;
-    }
+    take_replies(Deadline(timeout), [&] { return broadcast || !waiting.empty(); });
     return replies;
 }
 

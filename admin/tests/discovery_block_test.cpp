@@ -1,0 +1,125 @@
+// zorbel discover over a whole block of addresses: every host's reply is
+// taken in, however many answer at once.
+#include "cli_run.h"
+#include "process.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+namespace zorbel::test {
+namespace {
+
+// One UDP socket on every local address that answers each probe at once,
+// from the address the probe was sent to, as a responder on each host of
+// the block would.
+class BlockResponder {
+public:
+    BlockResponder()
+    {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        const int queue = 8 << 20;
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        ok_ = fd_ >= 0 && setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0 &&
+              setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) == 0 &&
+              bind(fd_, reinterpret_cast<const sockaddr *>(&any), sizeof any) == 0;
+        socklen_t len = sizeof any;
+        if (ok_ && getsockname(fd_, reinterpret_cast<sockaddr *>(&any), &len) == 0)
+            port_ = ntohs(any.sin_port);
+        if (ok_)
+            thread_ = std::thread([this] { answer_all(); });
+    }
+    ~BlockResponder()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    BlockResponder(const BlockResponder &) = delete;
+    BlockResponder &operator=(const BlockResponder &) = delete;
+
+    // False when the socket could not be set up (its deep queue needs root).
+    bool ok() const { return ok_; }
+    int port() const { return port_; }
+
+private:
+    void answer_all()
+    {
+        char buf[512];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            sockaddr_in from{};
+            iovec iov{buf, sizeof buf};
+            msghdr msg{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            if (recvmsg(fd_, &msg, 0) < 0)
+                continue;
+            const cmsghdr *c = CMSG_FIRSTHDR(&msg);
+            if (c == nullptr || c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO)
+                continue;
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            // The reply leaves from the probed address.
+            static constexpr char reply[] = "urn:zo:block 6481\n";
+            iovec out{const_cast<char *>(reply), sizeof reply - 1};
+            msghdr answer{};
+            answer.msg_name = &from;
+            answer.msg_namelen = sizeof from;
+            answer.msg_iov = &out;
+            answer.msg_iovlen = 1;
+            alignas(cmsghdr) char source[CMSG_SPACE(sizeof(in_pktinfo))]{};
+            answer.msg_control = source;
+            answer.msg_controllen = sizeof source;
+            cmsghdr *s = CMSG_FIRSTHDR(&answer);
+            s->cmsg_level = IPPROTO_IP;
+            s->cmsg_type = IP_PKTINFO;
+            s->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo spec{};
+            spec.ipi_spec_dst = info.ipi_addr;
+            std::memcpy(CMSG_DATA(s), &spec, sizeof spec);
+            sendmsg(fd_, &answer, 0);
+        }
+    }
+
+    int fd_ = -1;
+    int port_ = 0;
+    bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(DiscoverBlock, EveryHostOfABlockThatAnswersAtOnceIsListed)
+{
+    BlockResponder responder;
+    if (!responder.ok())
+        GTEST_SKIP() << "needs root for the responder's deep receive queue";
+    // 127.1.0.0/21: 2046 host addresses, all of them local.
+    const auto r = zorbel({"discover", "--port", std::to_string(responder.port()), "--timeout", "10",
+                           "127.1.0.0/21"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2046) << r.err;
+    EXPECT_NE(r.out.find("127.1.7.254 urn:zo:block 6481\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zorbel::test
