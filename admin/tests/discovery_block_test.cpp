@@ -1,7 +1,8 @@
-// zorbel discover over a whole block of addresses: every host's reply is
-// taken in, however many answer at once.
+// zorbel discover over many addresses: every host's reply is taken in,
+// however many answer at once, and each comes from the address probed.
 #include "cli_run.h"
 #include "process.h"
+#include "temp_root.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -119,6 +120,25 @@ TEST(DiscoverBlock, EveryHostOfABlockThatAnswersAtOnceIsListed)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2046) << r.err;
     EXPECT_NE(r.out.find("127.1.7.254 urn:zo:block 6481\n"), std::string::npos);
+}
+
+// 127.0.0.2 is this host's as much as 127.0.0.1, but the route back to a
+// prober on 127.0.0.1 leaves from 127.0.0.1: the reply must still come
+// from the address the probe was sent to, or the prober would not know it
+// for that target's answer.
+TEST(DiscoverBlock, TheReplyComesFromTheAddressProbed)
+{
+    TempRoot root;
+    const int port = free_port(SOCK_DGRAM);
+    Child brenloch = Child::spawn({installed("sbin/brenloch"), "-f", "-r", root.root(), "-u", std::to_string(port),
+                                   "-t", "6481"},
+                                  logging_to(root.root() + "/brenloch.err"));
+    int attempt = 0;
+    ASSERT_TRUE(eventually([&] { return !udp_exchange(port, "ready?" + std::to_string(attempt++), 50ms).empty(); }));
+    const auto r = zorbel({"discover", "--port", std::to_string(port), "--timeout", "10", "127.0.0.2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("127.0.0.2 urn:zo:")) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
 }
 
 }  // namespace

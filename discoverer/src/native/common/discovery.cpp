@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -58,6 +59,70 @@ void require_ipv4(int sockfd)
     }
 }
 
+// Asks the system to say, with each datagram, which of this host's
+// addresses it arrived on, so that the reply can leave from that address:
+// a prober that sent to one address of a host with several expects its
+// answer from that address, not from whichever one the route back picks.
+// Without it (a refusal is not expected, but harmless) replies leave as
+// the routing chooses.
+void ask_for_arrival_address(int sockfd)
+{
+    const int on = 1;
+    (void)setsockopt(sockfd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+}
+
+// Receives one datagram into `msg`, its sender and arrival address
+// included; the byte count, or -1 as recvfrom gives it.
+ssize_t receive_datagram(int sockfd, udp_msg &msg)
+{
+    iovec iov{msg.content, sizeof msg.content - 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr h{};
+    h.msg_name = &msg.addr;
+    h.msg_namelen = sizeof msg.addr;
+    h.msg_iov = &iov;
+    h.msg_iovlen = 1;
+    h.msg_control = control;
+    h.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(sockfd, &h, 0);
+    msg.addrlen = h.msg_namelen;
+    msg.local_known = false;
+    for (cmsghdr *c = n < 0 ? nullptr : CMSG_FIRSTHDR(&h); c != nullptr; c = CMSG_NXTHDR(&h, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            msg.local = info.ipi_spec_dst;
+            msg.local_known = true;
+        }
+    }
+    return n;
+}
+
+// Sends `reply` to the datagram's sender, from the address the datagram
+// arrived on when that is known.
+ssize_t send_reply(int sockfd, const udp_msg &msg, std::string_view reply)
+{
+    iovec iov{const_cast<char *>(reply.data()), reply.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))]{};
+    msghdr h{};
+    h.msg_name = const_cast<sockaddr_storage *>(&msg.addr);
+    h.msg_namelen = msg.addrlen;
+    h.msg_iov = &iov;
+    h.msg_iovlen = 1;
+    if (msg.local_known) {
+        h.msg_control = control;
+        h.msg_controllen = sizeof control;
+        cmsghdr *c = CMSG_FIRSTHDR(&h);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst = msg.local;
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+    return sendmsg(sockfd, &h, 0);
+}
+
 enum class Wait { readable, timed_out, interrupted };
 
 // poll rather than select: the same wait, without a limit on the
@@ -97,6 +162,7 @@ void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe
         own_socket = bind_discovery_socket(udp_port);
     const int sockfd = inetd ? probe_fd : own_socket.get();
     require_ipv4(sockfd);
+    ask_for_arrival_address(sockfd);
 
     for (;;) {
         std::unique_ptr<udp_msg> msg(new (std::nothrow) udp_msg);
@@ -115,9 +181,7 @@ void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe
         case Wait::readable:
             break;
         }
-        msg->addrlen = sizeof msg->addr;
-        const ssize_t n = recvfrom(sockfd, msg->content, sizeof msg->content - 1, 0,
-                                   reinterpret_cast<sockaddr *>(&msg->addr), &msg->addrlen);
+        const ssize_t n = receive_datagram(sockfd, *msg);
         if (n < 0)
             fatal_error("recvfrom");
         msg->content[n] = '\0';
@@ -144,7 +208,6 @@ void handle_discovery_message(int sockfd, std::unique_ptr<udp_msg> msg, int tcp_
 
     const std::string reply = std::string(zo_get_registry_urn()) + ' ' + std::to_string(tcp_port) + '\n';
     fprintf(stderr, "udp response: %s\n", reply.c_str());
-    if (sendto(sockfd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr *>(&msg->addr),
-               msg->addrlen) < 0)
+    if (send_reply(sockfd, *msg, reply) < 0)
         perror("sendto");
 }

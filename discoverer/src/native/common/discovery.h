@@ -3,6 +3,7 @@
 // URN and the advertised TCP port.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <memory>
@@ -11,6 +12,8 @@
 struct udp_msg {
     sockaddr_storage addr;  // the sender, as the receive call filled it
     socklen_t addrlen;
+    in_addr local;          // this host's address the datagram arrived on,
+    bool local_known;       // when the system said: the reply leaves from it
     char content[131072];   // at most 131071 bytes received, then a NUL
 };
 
