@@ -69,9 +69,6 @@ TEST(Privileged, UserAndGroupAreDroppedForRealOrNotAtAll)
     const auto no_user = run(r.argv({"-U", "no-such-user"}));
     EXPECT_EQ(no_user.status, 1);
     EXPECT_EQ(no_user.err, "WARNING: no such user exists: no-such-user\n");
-    const auto no_group = run(r.argv({"-G", "no-such-group", "-U", "nobody"}));
-    EXPECT_EQ(no_group.status, 1);
-    EXPECT_EQ(no_group.err, "WARNING: no such group exists: no-such-group\n");
 }
 
 // The time-to-live of each TCP segment with data seen on a raw socket, by
