@@ -49,11 +49,7 @@ protected:
         Child c = Child::spawn({installed("sbin/brenloch"), "-f", "-r", root.root(), "-u",
                                 std::to_string(udp_port), "-t", std::to_string(advertised)},
                                logging_to(root.root() + "/brenloch.err"));
-        // Ready once it answers; every attempt uses a text of its own.
-        int attempt = 0;
-        EXPECT_TRUE(eventually([&] {
-            return !udp_exchange(udp_port, "ready?" + std::to_string(attempt++), 50ms).empty();
-        }));
+        EXPECT_TRUE(wait_answering(udp_port));
         return c;
     }
 
@@ -61,8 +57,7 @@ protected:
     {
         Child c = Child::spawn({installed("sbin/tavish"), "-f", "-L", "-r", root_dir, "-t", std::to_string(tcp_port)},
                                logging_to(root.root() + "/tavish.err"));
-        EXPECT_TRUE(eventually([&] { return tcp_exchange(tcp_port, "GET /zov1/agent/version/ HTTP/1.0\r\n\r\n",
-                                                         1s) != ""; }));
+        EXPECT_TRUE(wait_serving(SOCK_STREAM, tcp_port));
         return c;
     }
 

@@ -133,8 +133,7 @@ TEST(DiscoverBlock, TheReplyComesFromTheAddressProbed)
     Child brenloch = Child::spawn({installed("sbin/brenloch"), "-f", "-r", root.root(), "-u", std::to_string(port),
                                    "-t", "6481"},
                                   logging_to(root.root() + "/brenloch.err"));
-    int attempt = 0;
-    ASSERT_TRUE(eventually([&] { return !udp_exchange(port, "ready?" + std::to_string(attempt++), 50ms).empty(); }));
+    ASSERT_TRUE(wait_answering(port));
     const auto r = zorbel({"discover", "--port", std::to_string(port), "--timeout", "10", "127.0.0.2"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with("127.0.0.2 urn:zo:")) << r.out;

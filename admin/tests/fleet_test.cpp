@@ -4,7 +4,7 @@
 // Every record of every good host must arrive once in each format.
 #include "csv_reader.h"
 #include "fleet.h"
-#include "records.h"
+#include "sample_records.h"
 
 #include <netinet/in.h>
 #include <poll.h>

@@ -103,12 +103,7 @@ TEST(SystemdUnits, ResponderServesWithTheUnitsIdentity)
                                  "--bounding-set=-all,+dac_read_search", "--no-new-privs",
                                  installed("sbin/tavish"), "-f", "-v", "-t", std::to_string(port), "-r", root.root()},
                                 logging_to(root.root() + "/tavish.err"));
-    ASSERT_TRUE(eventually([&] {
-        const int fd = connect_tcp(port, 100ms);
-        if (fd >= 0)
-            close(fd);
-        return fd >= 0;
-    })) << read_file(root.root() + "/tavish.err");
+    ASSERT_TRUE(wait_serving(SOCK_STREAM, port)) << read_file(root.root() + "/tavish.err");
     const auto r = zorbel({"query", "127.0.0.1:" + std::to_string(port), "agent"});
     EXPECT_NE(r.out.find("urn:zo:11111111-2222-1333-8444-555555555555"), std::string::npos)
         << r.out << read_file(root.root() + "/tavish.err");
@@ -169,12 +164,7 @@ TEST(Inetd, ServesBothRespondersThroughTheShippedLines)
         {"/usr/bin/unshare", "--mount", "--pid", "--fork", "--kill-child", "/bin/sh", "-c",
          "mount -t tmpfs tmpfs /run && mount -t tmpfs tmpfs /var/log && exec " + inetd + " -d -i " + conf},
         logging_to(root.root() + "/inetd.log"));
-    ASSERT_TRUE(eventually([&] {
-        const int fd = connect_tcp(tcp_port, 100ms);
-        if (fd >= 0)
-            close(fd);
-        return fd >= 0;
-    })) << read_file(root.root() + "/inetd.log");
+    ASSERT_TRUE(wait_serving(SOCK_STREAM, tcp_port)) << read_file(root.root() + "/inetd.log");
 
     const std::string at = "127.0.0.1:" + std::to_string(tcp_port);
     auto r = zorbel({"query", at, "version"});

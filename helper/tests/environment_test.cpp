@@ -6,7 +6,7 @@
 #include "isolation.h"
 #include "loopback.h"
 #include "process.h"
-#include "records.h"
+#include "sample_records.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 
 #include "isolation.h"
 #include "process.h"
-#include "records.h"
+#include "sample_records.h"
 #include "temp_root.h"
 #include "zorbel/support/xml_ptr.h"
 #include "zorbel.h"

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "process.h"
-#include "records.h"
 #include "run.h"
+#include "sample_records.h"
 #include "temp_root.h"
 
 #include <string>

@@ -196,6 +196,13 @@ bool wait_serving(int type, int port, std::chrono::milliseconds timeout)
         timeout);
 }
 
+bool wait_answering(int port, std::chrono::milliseconds timeout)
+{
+    int attempt = 0;
+    return eventually([&] { return !udp_exchange(port, "ready?" + std::to_string(attempt++), 50ms).empty(); },
+                      timeout);
+}
+
 std::string tcp_exchange(int port, const std::string &request, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -69,6 +69,10 @@ int connect_tcp(int port, std::chrono::milliseconds timeout = 5s);
 // bound (a datagram daemon may bind the wildcard address).
 bool wait_serving(int type, int port, std::chrono::milliseconds timeout = 5s);
 
+// Waits until a datagram daemon on 127.0.0.1:port answers a probe; every
+// attempt sends a text of its own, as a daemon may ignore a text it has seen.
+bool wait_answering(int port, std::chrono::milliseconds timeout = 5s);
+
 // Sends `request` on a fresh connection and reads until the peer closes
 // (or the time-out passes).
 std::string tcp_exchange(int port, const std::string &request, std::chrono::milliseconds timeout = 5s);

@@ -1,4 +1,4 @@
-#include "records.h"
+#include "sample_records.h"
 
 #include <algorithm>
 #include <cstring>
