@@ -87,7 +87,8 @@ typedef struct zo_struct {
  * "/") and fills env, which the caller owns; env is usable until zo_close(). */
 ZO_API int         zo_initialize(const char *root_dir, zo_env_t *env);
 /* Marks env as not initialised and drops what the library keeps for it;
- * env itself stays the caller's. */
+ * env itself stays the caller's.  Closing the last environment open in the
+ * process also releases the XML library's global parser state. */
 ZO_API void        zo_close(zo_env_t *env);
 /* ZO_INITIALIZED when env came from a successful zo_initialize(), else
  * ZO_NOT_INITIALIZED. */

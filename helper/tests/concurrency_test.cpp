@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 using namespace zorbel::test;
@@ -186,3 +187,60 @@ TEST(Concurrency, ReadLockOfAnotherUserBoundsTheWait)
 }
 
 }  // namespace
+
+// Threads of one process reading registries at once, in a program that
+// uses the XML library for its own documents too: every registry read
+// keeps the entity rules (a registry naming a FIFO as its DTD is refused),
+// and the program's own entity loader still serves the program's own
+// parses afterwards, however the reads interleaved.  (With the rules
+// swapped in and out around each read, two overlapping reads left the
+// rules in place for good, and the program's loader was never called
+// again; closing one environment while another thread read freed the XML
+// library's state under that read.)
+xmlExternalEntityLoader program_default_loader = nullptr;
+std::atomic<int> program_loads{0};
+xmlParserInputPtr program_loader(const char *url, const char *id, xmlParserCtxtPtr ctxt)
+{
+    ++program_loads;
+    return program_default_loader(url, id, ctxt);
+}
+
+TEST(Concurrency, ThreadsReadingAtOnceKeepTheEntityRulesToThemselves)
+{
+    const TempRoot good, hostile;
+    good.write_registry("");
+    ASSERT_EQ(mkfifo((hostile.root() + "/fifo").c_str(), 0600), 0);
+    write_file(hostile.registry_file(), "<?xml version=\"1.0\"?>\n<!DOCTYPE registry SYSTEM \"" + hostile.root() +
+                                            "/fifo\">\n<registry urn=\"urn:zo:d\" version=\"1\"/>\n");
+    Child child = Child::fork_call([&] {
+        if (!freopen("/dev/null", "w", stderr))
+            return 100;
+        // The program reads a registry once, then puts in a loader of its
+        // own that calls the one it found.
+        zo_env_t first{};
+        if (zo_initialize(good.root().c_str(), &first) != ZO_ERR_NO_ERROR)
+            return 3;
+        zo_close(&first);
+        program_default_loader = xmlGetExternalEntityLoader();
+        xmlSetExternalEntityLoader(program_loader);
+        std::atomic<int> wrong{0};
+        const auto reads = [&wrong](const TempRoot &r, int expected) {
+            for (int i = 0; i < 2000; ++i) {
+                zo_env_t env{};
+                wrong += zo_initialize(r.root().c_str(), &env) != expected;
+                zo_close(&env);
+            }
+        };
+        std::thread a(reads, std::cref(good), ZO_ERR_NO_ERROR);
+        std::thread b(reads, std::cref(hostile), ZO_ERR_XML_INVALID_REG);
+        a.join();
+        b.join();
+        if (wrong != 0)
+            return 1;
+        const std::string own = "<!DOCTYPE registry SYSTEM \"" + good.dtd_file() + "\"><registry/>";
+        const zorbel::xml::DocPtr doc(xmlReadMemory(own.data(), static_cast<int>(own.size()), "own.xml", nullptr,
+                                                    XML_PARSE_DTDLOAD));
+        return doc && program_loads > 0 ? 0 : 2;
+    });
+    EXPECT_EQ(child.wait_status(std::chrono::seconds(60)), 0);
+}

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -28,6 +29,47 @@ constexpr const char *standard_dtd_dir = "/opt/quesk/zorbel/share/xml/dtd";
 
 // The URN of the most recent successful initialisation in this process.
 char process_registry_urn[sizeof(zo_env_t::registry_urn)];
+
+// The environments open in this process, and the zo_initialize calls under
+// way, guarded by xml_users_mutex.  zo_close releases the XML library's
+// global state only when the last of them ends: released while another
+// thread reads a registry, it would free what that read is using.
+std::mutex xml_users_mutex;
+int xml_users = 0;
+
+// One count for the duration of a zo_initialize, kept for the environment
+// when it succeeds.
+class XmlUse {
+public:
+    // The first user sets the XML library up here, under the lock, rather
+    // than letting the first parse of each thread race to do it.
+    XmlUse()
+    {
+        const std::lock_guard lock(xml_users_mutex);
+        if (xml_users++ == 0)
+            xmlInitParser();
+    }
+    ~XmlUse()
+    {
+        if (!kept_)
+            release();
+    }
+    XmlUse(const XmlUse &) = delete;
+    XmlUse &operator=(const XmlUse &) = delete;
+    void keep() { kept_ = true; }
+
+    // Ends one count; the last one out releases the XML library's state.
+    // (A copy of an open environment closed as well finds none left.)
+    static void release()
+    {
+        const std::lock_guard lock(xml_users_mutex);
+        if (xml_users > 0 && --xml_users == 0)
+            xmlCleanupParser();
+    }
+
+private:
+    bool kept_ = false;
+};
 
 int fail(zo_env_t *env, int code)
 {
@@ -146,6 +188,7 @@ extern "C" int zo_initialize(const char *root_dir, zo_env_t *env)
             return ZO_ERR_MISSING_FIELD;
         if (zo_is_initialized(env))
             return ZO_ERR_ALREADY_INIT;
+        XmlUse use;
         process_registry_urn[0] = '\0';
         env->initialized_flag = ZO_NOT_INITIALIZED;
         xmlCheckVersion(20701);
@@ -164,6 +207,7 @@ extern "C" int zo_initialize(const char *root_dir, zo_env_t *env)
 
         strlcpy(process_registry_urn, env->registry_urn, sizeof process_registry_urn);
         env->initialized_flag = ZO_INITIALIZED;
+        use.keep();
         return ZO_ERR_NO_ERROR;
     });
 }
@@ -175,7 +219,7 @@ extern "C" void zo_close(zo_env_t *env)
             return;
         env->initialized_flag = ZO_NOT_INITIALIZED;
         zorbel::drop_registry_cache(env);
-        xmlCleanupParser();
+        XmlUse::release();
     });
 }
 

@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -118,10 +119,13 @@ xmlParserInputPtr load_local_entity_or_throw(const char *url, const char *public
 // Set when an allocation failed inside a call from the XML library.
 thread_local bool allocation_failed = false;
 
-// The XML library's external entity loader while a registry is read.  It
-// is called from inside the XML library, so no exception may leave it: a
-// failed allocation makes the load fail, and is thrown again once the XML
-// library has returned (XmlInputScope::check).
+// How many registry reads the calling thread is inside (scopes may nest).
+thread_local int registry_reads = 0;
+
+// Our entity rules while a registry is read.  It is called from inside the
+// XML library, so no exception may leave it: a failed allocation makes the
+// load fail, and is thrown again once the XML library has returned
+// (XmlInputScope::throw_if_out_of_memory).
 xmlParserInputPtr load_local_entity(const char *url, const char *public_id, xmlParserCtxtPtr ctxt) noexcept
 {
     try {
@@ -129,6 +133,50 @@ xmlParserInputPtr load_local_entity(const char *url, const char *public_id, xmlP
     } catch (...) {
         allocation_failed = true;
         return nullptr;
+    }
+}
+
+// The XML library has one entity loader for the whole process, but the
+// registry's rules must hold only for this library's reads, and only in
+// the thread doing one: swapping the loader in and out around each read
+// would, with two threads, let one read run under the other's restored
+// loader, and leave ours in place for everybody.  So one loader is
+// installed for good.  It applies our rules in a thread inside a registry
+// read, and hands every other load to the loader that was in place before
+// it.  A program that puts its own loader in after ours, calling the one
+// it found, comes back to ours with the same load: that load goes to the
+// loader that was in place before ours first went in.
+std::mutex loaders_mutex;
+xmlExternalEntityLoader first_loader = nullptr;  // before ours first went in
+xmlExternalEntityLoader other_loader = nullptr;  // before ours last went in
+thread_local bool handing_on = false;            // inside one of those, called by ours
+
+xmlParserInputPtr load_entity(const char *url, const char *public_id, xmlParserCtxtPtr ctxt) noexcept
+{
+    if (registry_reads > 0)
+        return load_local_entity(url, public_id, ctxt);
+    xmlExternalEntityLoader next;
+    {
+        const std::lock_guard lock(loaders_mutex);
+        next = handing_on ? first_loader : other_loader;
+    }
+    const bool outermost = !std::exchange(handing_on, true);
+    xmlParserInputPtr input = next(url, public_id, ctxt);
+    if (outermost)
+        handing_on = false;
+    return input;
+}
+
+// Puts load_entity in place unless it already is (a program may have set
+// a loader of its own since, which then becomes the one handed to).
+void install_entity_loader()
+{
+    const std::lock_guard lock(loaders_mutex);
+    if (const xmlExternalEntityLoader current = xmlGetExternalEntityLoader(); current != load_entity) {
+        if (first_loader == nullptr)
+            first_loader = current;
+        other_loader = current;
+        xmlSetExternalEntityLoader(load_entity);
     }
 }
 
@@ -149,11 +197,11 @@ void report_xml_error(void *, Error *error) noexcept
 
 }  // namespace
 
-XmlInputScope::XmlInputScope()
-    : loader_(xmlGetExternalEntityLoader()), error_(xmlStructuredError), error_context_(xmlStructuredErrorContext)
+XmlInputScope::XmlInputScope() : error_(xmlStructuredError), error_context_(xmlStructuredErrorContext)
 {
     allocation_failed = false;
-    xmlSetExternalEntityLoader(load_local_entity);
+    install_entity_loader();
+    ++registry_reads;
     xmlSetStructuredErrorFunc(nullptr, report_xml_error);
 }
 
@@ -165,7 +213,7 @@ void XmlInputScope::throw_if_out_of_memory() const
 
 XmlInputScope::~XmlInputScope()
 {
-    xmlSetExternalEntityLoader(loader_);
+    --registry_reads;
     xmlSetStructuredErrorFunc(error_context_, error_);
 }
 

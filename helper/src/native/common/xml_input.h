@@ -13,7 +13,10 @@ namespace zorbel {
 // regular file, opened without blocking, after the system XML catalog has
 // mapped its system identifier, and never from the network; and each of
 // the library's diagnostics is one line "file:line: message" on standard
-// error, never quoting the file's content.  Restores what was set before.
+// error, never quoting the file's content.  Restores the thread's
+// diagnostics handler on the way out.  Other threads, and this one outside
+// the scope, load entities as they did before: the loader the scope puts
+// in place hands their loads to the one it found.
 class XmlInputScope {
 public:
     XmlInputScope();
@@ -27,7 +30,6 @@ public:
     void throw_if_out_of_memory() const;
 
 private:
-    xmlExternalEntityLoader loader_;
     xmlStructuredErrorFunc error_;
     void *error_context_;
 };
