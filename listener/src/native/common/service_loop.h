@@ -1,5 +1,6 @@
-// The TCP service loop: one connection at a time, from accept (or the
-// connection inetd handed over on descriptor 0) to the lingering close.
+// The TCP service: the listening socket, handed to the concurrent event
+// loop (event_loop.h), or in inetd mode the one connection on descriptor
+// 0, served from its request line to the lingering close.
 #pragma once
 
 #include "zorbel.h"
