@@ -153,7 +153,7 @@ TEST(Concurrency, ReadLockOfAnotherUserBoundsTheWait)
     chmod(reg.root.registry_file().c_str(), 0644);
     Gate ready;
     auto holder = zorbel::test::Child::fork_call([&] {
-        if (geteuid() == 0 && !become_user(other_uid, other_uid))
+        if (geteuid() == 0 && !become_user(nobody_uid, nobody_gid))
             return 90;
         const zorbel::UniqueFd fd(open(reg.root.registry_file().c_str(), O_RDONLY));
         struct flock fl {};

@@ -144,7 +144,7 @@ TEST(CrashSafety, InPlaceRewriteKilledAtAnyStepStillParses)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.syscall);
-        const uid_t owner = geteuid() == 0 ? other_uid : getuid();
+        const uid_t owner = geteuid() == 0 ? nobody_uid : getuid();
         Registry reg(record_xml("urn:a", "urn:p", static_cast<int>(owner)) +
                      record_xml("urn:b", "urn:p", static_cast<int>(owner)));
         open_to_all_users(reg.root);
@@ -153,7 +153,7 @@ TEST(CrashSafety, InPlaceRewriteKilledAtAnyStepStillParses)
         }
         chmod(reg.root.registry_dir().c_str(), 0555);  // no room for a temporary file
         const Traced t = under_strace({"-e", std::string("inject=") + c.syscall + ":signal=KILL"}, [&] {
-            if (geteuid() == 0 && !become_user(other_uid, other_uid))
+            if (geteuid() == 0 && !become_user(nobody_uid, nobody_gid))
                 return 90;
             return zo_delete("urn:a", &reg.env);
         });

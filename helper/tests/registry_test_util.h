@@ -24,9 +24,6 @@
 
 namespace zorbel::test {
 
-// The unprivileged user the ownership tests switch to.
-inline constexpr uid_t other_uid = 65534;
-
 inline int my_uid()
 {
     return static_cast<int>(getuid());
@@ -90,7 +87,7 @@ inline int in_child(const std::function<int()> &body, std::chrono::seconds timeo
 inline int as_unprivileged(const std::function<int()> &body)
 {
     return in_child([&] {
-        if (geteuid() == 0 && !become_user(other_uid, other_uid))
+        if (geteuid() == 0 && !become_user(nobody_uid, nobody_gid))
             return 98;
         return body();
     });

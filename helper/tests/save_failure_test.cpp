@@ -49,10 +49,10 @@ TEST(SaveFailure, FailedReplacementKeepsTheRegistry)
 
 TEST(SaveFailure, FailedRewriteInPlacePutsThePreviousBytesBack)
 {
-    Registry reg(as_saved(many_records(20, "urn:r:", "urn:p", static_cast<int>(geteuid() == 0 ? other_uid : getuid()))));
+    Registry reg(as_saved(many_records(20, "urn:r:", "urn:p", static_cast<int>(geteuid() == 0 ? nobody_uid : getuid()))));
     open_to_all_users(reg.root);
     if (geteuid() == 0) {
-        ASSERT_EQ(chown(reg.root.registry_file().c_str(), other_uid, other_uid), 0);
+        ASSERT_EQ(chown(reg.root.registry_file().c_str(), nobody_uid, nobody_gid), 0);
     }
     chmod(reg.root.registry_dir().c_str(), 0555);  // no room for a temporary file
     const std::string before = reg.content();

@@ -347,8 +347,8 @@ TEST(Ownership, OnlyRootTheAccountOrTheOwnerMayChange)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
     Registry reg(record_xml("urn:root-owned", "urn:p", 0) +
-                 record_xml("urn:theirs", "urn:p", static_cast<int>(other_uid)) +
-                 record_xml("urn:also-theirs", "urn:p", static_cast<int>(other_uid)));
+                 record_xml("urn:theirs", "urn:p", static_cast<int>(nobody_uid)) +
+                 record_xml("urn:also-theirs", "urn:p", static_cast<int>(nobody_uid)));
     open_to_all_users(reg.root);
     const std::string before = reg.content();
     EXPECT_EQ(as_unprivileged([&] {
@@ -366,7 +366,7 @@ TEST(Ownership, OnlyRootTheAccountOrTheOwnerMayChange)
                   zo_t s{};
                   ZT_SET(s, instance_urn, "urn:theirs");
                   ZT_SET(s, product_parent_urn, "by the owner");
-                  if (zo_update(&s, &reg.env) != ZO_ERR_NO_ERROR || s.installer_uid != static_cast<int>(other_uid))
+                  if (zo_update(&s, &reg.env) != ZO_ERR_NO_ERROR || s.installer_uid != static_cast<int>(nobody_uid))
                       return 1;
                   return zo_delete("urn:also-theirs", &reg.env) == ZO_ERR_NO_ERROR ? 0 : 2;
               }),
@@ -545,10 +545,10 @@ TEST(Locking, UnwritableRegistryIsReportedAfterEveryOtherCheck)
 
 TEST(Locking, DirectoryWithoutRoomForATemporaryFileIsRewrittenInPlace)
 {
-    Registry reg(record_xml("urn:a", "urn:p", static_cast<int>(geteuid() == 0 ? other_uid : getuid())));
+    Registry reg(record_xml("urn:a", "urn:p", static_cast<int>(geteuid() == 0 ? nobody_uid : getuid())));
     open_to_all_users(reg.root);
     if (geteuid() == 0) {
-        ASSERT_EQ(chown(reg.root.registry_file().c_str(), other_uid, other_uid), 0);
+        ASSERT_EQ(chown(reg.root.registry_file().c_str(), nobody_uid, nobody_gid), 0);
     }
     chmod(reg.root.registry_dir().c_str(), 0555);
     chmod(reg.root.registry_file().c_str(), 0604);

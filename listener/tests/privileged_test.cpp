@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <netinet/ip.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -18,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 
 namespace {
 
@@ -33,20 +31,7 @@ using zorbel::UniqueFd;
 Child spawn_private(const std::vector<std::string> &argv, const std::string &err_path,
                     const std::function<bool()> &setup)
 {
-    return Child::fork_call([&]() -> int {
-        const int null = open("/dev/null", O_RDWR);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (null < 0 || err < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(err, 2) < 0)
-            return 124;
-        if (!enter_private_mounts() || !setup())
-            return 126;
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        return 127;
-    });
+    return Child::spawn(argv, {.stderr_path = err_path, .prepare = [&] { return enter_private_mounts() && setup(); }});
 }
 
 TEST(Privileged, UserAndGroupAreDroppedForRealOrNotAtAll)

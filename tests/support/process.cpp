@@ -47,6 +47,8 @@ Child Child::spawn(const std::vector<std::string> &argv, const SpawnOptions &opt
         if (opts.stderr_fd < 0 && !opts.stderr_path.empty())
             err = open(opts.stderr_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(err >= 0 ? err : devnull, 2);
+        if (opts.prepare && !opts.prepare())
+            _exit(126);
         for (int fd = 3; fd < 1024; ++fd)
             if (std::find(opts.keep_fds.begin(), opts.keep_fds.end(), fd) == opts.keep_fds.end())
                 close(fd);

@@ -20,6 +20,9 @@ struct SpawnOptions {
     std::string stderr_path{};     // standard error goes to this file when set (else /dev/null)
     int stderr_fd = -1;            // dup'ed onto 2 when >= 0 (before stderr_path)
     std::vector<int> keep_fds{};   // other descriptors left open in the child
+    // Runs in the child once its standard descriptors are set, before the
+    // program starts; when it returns false the child exits with status 126.
+    std::function<bool()> prepare{};
 };
 
 // Options for a program that runs on: standard error appended to
