@@ -2,51 +2,22 @@
 
 #include "temp_root.h"
 
-#include <stdlib.h>
+#include <fcntl.h>
 #include <unistd.h>
-
-#include <stdexcept>
 
 namespace zorbel::test {
 
-namespace {
-
-// A file in the temporary directory, removed on scope exit.
-class TempFile {
-public:
-    TempFile()
-    {
-        char name[] = "/tmp/zorbel-run-XXXXXX";
-        fd_ = mkstemp(name);
-        if (fd_ < 0)
-            throw std::runtime_error("mkstemp failed");
-        path_ = name;
-    }
-    ~TempFile()
-    {
-        close(fd_);
-        unlink(path_.c_str());
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-    int fd() const { return fd_; }
-    const std::string &path() const { return path_; }
-
-private:
-    int fd_ = -1;
-    std::string path_;
-};
-
-}  // namespace
-
 RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds timeout)
 {
-    const TempFile out, err;
-    Child child = Child::spawn(argv, logging_to(err.path(), out.fd()));
+    const TempRoot scratch(TempRoot::Options{.make_registry_dir = false});
+    const std::string out = scratch.root() + "/out", err = scratch.root() + "/err";
+    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    Child child = Child::spawn(argv, logging_to(err, out_fd));
+    close(out_fd);
     RunResult r;
     r.status = child.wait_exit_code(timeout);
-    r.out = read_file(out.path());
-    r.err = read_file(err.path());
+    r.out = read_file(out);
+    r.err = read_file(err);
     return r;
 }
 
