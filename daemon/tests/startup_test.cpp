@@ -60,7 +60,7 @@ TEST(LoneOption, OnlyALoneHelpOrVersionIsAnswered)
         std::vector<char *> argv = make_argv(storage, r.args);
         testing::internal::CaptureStdout();
         const auto status =
-            zorbel::daemon::answer_lone_option(static_cast<int>(argv.size() - 1), argv.data(), lines);
+            answer_lone_option(static_cast<int>(argv.size() - 1), argv.data(), lines);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.out) << testing::PrintToString(r.args);
         EXPECT_EQ(status, r.status) << testing::PrintToString(r.args);
     }
@@ -229,7 +229,7 @@ TEST(Detach, TheCallerReturnsAndTheDaemonLeadsItsOwnSession)
     ASSERT_EQ(pipe(pipe_fds), 0);
     zorbel::test::Child caller = zorbel::test::Child::fork_call([&] {
         close(pipe_fds[0]);
-        zorbel::daemon::make_daemon_process();
+        make_daemon_process();
         const std::string state = detached_state();
         return write(pipe_fds[1], state.data(), state.size()) == static_cast<ssize_t>(state.size()) ? 0 : 1;
     });
