@@ -262,7 +262,7 @@ TEST_F(CliNetwork, QueryPrintsTheBodyOfEachResource)
 TEST_F(CliNetwork, QueryFailsWhenNothingComesBack)
 {
     // No registry directory: the responder sends nothing for the list.
-    TempRoot empty(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    TempRoot empty(bare_root);
     Child tavish = start_tavish(empty.root());
     const std::string at = "127.0.0.1:" + std::to_string(tcp_port);
     auto r = zorbel({"query", at, "list"});

@@ -298,7 +298,7 @@ TEST_F(CliRegistry, RegistryProblemsNameThePathAndTheReason)
 
 TEST_F(CliRegistry, InitMakesTheDirectoryTheDtdCopyAndTheRegistryOnce)
 {
-    TempRoot bare(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    TempRoot bare(bare_root);
     const std::string dir = bare.registry_dir();
     auto r = zorbel({"-r", bare.root(), "init"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -317,7 +317,7 @@ TEST_F(CliRegistry, InitMakesTheDirectoryTheDtdCopyAndTheRegistryOnce)
     EXPECT_EQ(r.out, "checked registry " + bare.registry_file() + said[2].substr(said[2].find(" (")) + "\n");
 
     // A DTD the new registry does not validate against: the registry is not left behind.
-    TempRoot other(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    TempRoot other(bare_root);
     write_file(other.root() + "/empty.dtd", "");
     r = zorbel({"-r", other.root(), "init", "--dtd", other.root() + "/empty.dtd"});
     EXPECT_EQ(r.status, 1);

@@ -68,7 +68,7 @@ TEST_P(DropPrivileges, EndsWithTheGivenIdentityOrFailsSaying)
     if (!have_root())
         GTEST_SKIP() << "needs root";
     const DropCase &c = GetParam();
-    const TempRoot scratch(TempRoot::Options{.make_registry_dir = false});
+    const TempRoot scratch(bare_root);
     const std::string err = scratch.root() + "/err", result = scratch.root() + "/result";
     Child child = Child::fork_call([&] {
         const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

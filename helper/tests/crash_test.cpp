@@ -42,7 +42,7 @@ struct Traced {
 // Runs `body` in a child process traced by `strace -f -y` with `options`.
 Traced under_strace(const std::vector<std::string> &options, const std::function<int()> &body)
 {
-    const TempRoot scratch(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    const TempRoot scratch(bare_root);
     const std::string out = scratch.root() + "/trace";
     auto child = Child::fork_call([&] { return wait_for_tracer() ? body() : 97; });
     std::vector<std::string> argv{"/usr/bin/strace", "-f", "-qq", "-y", "-o", out, "-p", std::to_string(child.pid())};

@@ -157,7 +157,7 @@ TEST(Initialize, RelativeRootStaysReadable)
 
 TEST(Initialize, MissingRegistryDirectoryCreatesNothing)
 {
-    const TempRoot r(TempRoot::Options{.make_registry_dir = false, .copy_dtd = false});
+    const TempRoot r(zorbel::test::bare_root);
     fs::create_directories(r.root() + "/var/sadm/zorbel");
     Env e;
     EXPECT_EQ(e.init(r.root()), ZO_ERR_NO_DIR);

@@ -69,7 +69,7 @@ TEST(Options, ErrorsCountAndPrintTheUsage)
 // is written into the working directory (the letters would read -h -e -l p).
 TEST(Options, LoneHelpAndVersionAnswerOnStandardOutput)
 {
-    TempRoot dir(bare_root());
+    TempRoot dir(bare_root);
     const std::pair<std::string, std::string> cases[] = {{"--help", "Usage: tavish" + usage_tail},
                                                          {"--version", "tavish 1.1.4\n"}};
     for (const auto &[arg, out] : cases) {
@@ -90,7 +90,7 @@ TEST(Options, AcceptedOptionsStartTheService)
         EXPECT_EQ(r.stderr_text(), "Unable to open log file: " + refused + "\n");
     }
 
-    TempRoot logs(bare_root());
+    TempRoot logs(bare_root);
     const std::string log = logs.root() + "/tavish.log";
     write_file(log, "earlier\n");
     // -L takes no operand; -u, -D and -N are accepted and ignored; -p only warns.
@@ -103,7 +103,7 @@ TEST(Options, AcceptedOptionsStartTheService)
 
 TEST(Options, VerboseReportsARegistryThatCannotBeOpenedOnce)
 {
-    TempRoot bare(bare_root());
+    TempRoot bare(bare_root);
     Responder quiet({"-r", bare.root()});
     Responder verbose({"-v", "-r", bare.root()});
     EXPECT_EQ(verbose.get("GET /zov1/agent/version/ HTTP/1.0"), version_response);

@@ -42,13 +42,6 @@ std::string Responder::stderr_text() const
     return read_file(err_path);
 }
 
-TempRoot::Options bare_root()
-{
-    TempRoot::Options o;
-    o.make_registry_dir = false;
-    return o;
-}
-
 int connect_tcp6(int port, std::chrono::milliseconds timeout)
 {
     sockaddr_in6 a{};
@@ -77,14 +70,14 @@ std::string body_of(const std::string &response)
 
 std::string xmllint(const std::string &xml, const std::string &options)
 {
-    TempRoot scratch(bare_root());
+    TempRoot scratch(bare_root);
     const auto r = run_shell("xmllint " + options + " " + temp_file(scratch, "doc.xml", xml) + " 2>&1");
     return r.status == 0 ? r.out : "FAILED: " + r.out;
 }
 
 std::string xsltproc(const std::string &stylesheet, const std::string &xml)
 {
-    TempRoot scratch(bare_root());
+    TempRoot scratch(bare_root);
     const auto r = run_shell("xsltproc " + temp_file(scratch, "style.xsl", stylesheet) + " " +
                                temp_file(scratch, "doc.xml", xml) + " 2>&1");
     return r.status == 0 ? r.out : "FAILED: " + r.out;

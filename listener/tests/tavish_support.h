@@ -35,7 +35,6 @@ public:
     Child child;
 };
 
-TempRoot::Options bare_root();  // a temporary directory without a registry directory
 
 // Connects to [::1]:port, retrying until the time-out passes; -1 on failure.
 int connect_tcp6(int port, std::chrono::milliseconds timeout = 5s);

@@ -9,7 +9,7 @@ namespace zorbel::test {
 
 RunResult run(const std::vector<std::string> &argv, std::chrono::milliseconds timeout)
 {
-    const TempRoot scratch(TempRoot::Options{.make_registry_dir = false});
+    const TempRoot scratch(bare_root);
     const std::string out = scratch.root() + "/out", err = scratch.root() + "/err";
     const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     Child child = Child::spawn(argv, logging_to(err, out_fd));

@@ -33,6 +33,9 @@ private:
     std::string root_;
 };
 
+// A temporary directory without a registry directory.
+inline constexpr TempRoot::Options bare_root{.make_registry_dir = false, .copy_dtd = false};
+
 // The whole content of a file ("" when it cannot be read).
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
