@@ -38,7 +38,8 @@ std::mutex xml_users_mutex;
 int xml_users = 0;
 
 // One count for the duration of a zo_initialize, kept for the environment
-// when it succeeds.
+// when it succeeds.  A failed zo_initialize gives its count back without
+// releasing anything, as it never did.
 class XmlUse {
 public:
     // The first user sets the XML library up here, under the lock, rather
@@ -51,15 +52,19 @@ public:
     }
     ~XmlUse()
     {
-        if (!kept_)
-            release();
+        if (kept_)
+            return;
+        const std::lock_guard lock(xml_users_mutex);
+        if (xml_users > 0)
+            --xml_users;
     }
     XmlUse(const XmlUse &) = delete;
     XmlUse &operator=(const XmlUse &) = delete;
     void keep() { kept_ = true; }
 
-    // Ends one count; the last one out releases the XML library's state.
-    // (A copy of an open environment closed as well finds none left.)
+    // Ends the count of an environment that closes; the last one out
+    // releases the XML library's state.  (A copy of an open environment
+    // closed as well finds none left.)
     static void release()
     {
         const std::lock_guard lock(xml_users_mutex);
