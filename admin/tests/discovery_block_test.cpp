@@ -1,5 +1,6 @@
 // zorbel discover over many addresses: every host's reply is taken in,
-// however many answer at once, and each comes from the address probed.
+// however many answer at once, each comes from the address probed, and no
+// host can keep the search going past its time.
 #include "cli_run.h"
 #include "process.h"
 #include "temp_root.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 namespace zorbel::test {
@@ -21,10 +23,14 @@ namespace {
 
 // One UDP socket on every local address that answers each probe at once,
 // from the address the probe was sent to, as a responder on each host of
-// the block would.
+// the block would; or, hostile, answers probes sent to one address only and
+// answers each of them without end.
 class BlockResponder {
 public:
-    BlockResponder()
+    struct Hostile {
+        in_addr_t only;  // in network order
+    };
+    explicit BlockResponder(std::optional<Hostile> hostile = std::nullopt) : hostile_(hostile)
     {
         fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const int on = 1;
@@ -80,6 +86,8 @@ private:
                 continue;
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            if (hostile_ && info.ipi_addr.s_addr != hostile_->only)
+                continue;
             // The reply leaves from the probed address.
             static constexpr char reply[] = "urn:zo:block 6481\n";
             iovec out{const_cast<char *>(reply), sizeof reply - 1};
@@ -98,10 +106,13 @@ private:
             in_pktinfo spec{};
             spec.ipi_spec_dst = info.ipi_addr;
             std::memcpy(CMSG_DATA(s), &spec, sizeof spec);
-            sendmsg(fd_, &answer, 0);
+            do
+                sendmsg(fd_, &answer, 0);
+            while (hostile_ && !stop_);
         }
     }
 
+    std::optional<Hostile> hostile_;
     int fd_ = -1;
     int port_ = 0;
     bool ok_ = false;
@@ -138,6 +149,20 @@ TEST(DiscoverBlock, TheReplyComesFromTheAddressProbed)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.starts_with("127.0.0.2 urn:zo:")) << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+}
+
+// A host that answers without end, while another target never answers:
+// the search still ends at its time-out.
+TEST(DiscoverBlock, AHostThatNeverStopsAnsweringCannotHoldTheSearch)
+{
+    BlockResponder flood(BlockResponder::Hostile{htonl(INADDR_LOOPBACK)});
+    if (!flood.ok())
+        GTEST_SKIP() << "needs root for the responder's deep receive queue";
+    const auto r = zorbel({"discover", "--port", std::to_string(flood.port()), "--timeout", "0.5", "127.0.0.1",
+                           "127.0.0.3"},
+                          20s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("127.0.0.1 urn:zo:block 6481\n"));
 }
 
 }  // namespace

@@ -51,6 +51,11 @@ int Deadline::remaining_ms() const
 
 bool wait_for(int fd, short events, const Deadline &deadline)
 {
+    // Once the deadline has passed, nothing more is waited for, even when
+    // input is ready: a peer that keeps sending must not hold the command
+    // past its time.
+    if (deadline.passed())
+        return false;
     for (;;) {
         pollfd p{fd, events, 0};
         const int rc = poll(&p, 1, deadline.remaining_ms());

@@ -25,13 +25,15 @@ public:
     }
     // Milliseconds left, 0 once passed (for poll).
     int remaining_ms() const;
+    bool passed() const { return std::chrono::steady_clock::now() >= end_; }
 
 private:
     std::chrono::steady_clock::time_point end_;
 };
 
 // Waits until `fd` has one of `events` or the deadline passes; false on
-// time-out.  Throws Failure when poll itself fails.
+// time-out, and at once once the deadline has passed, whatever is ready.
+// Throws Failure when poll itself fails.
 bool wait_for(int fd, short events, const Deadline &deadline);
 
 // A byte that may stand in a URN or request path taken from or sent to the
