@@ -4,6 +4,7 @@
 #include "cli_run.h"
 #include "process.h"
 #include "temp_root.h"
+#include "zorbel/support/datagram.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -33,11 +33,10 @@ public:
     explicit BlockResponder(std::optional<Hostile> hostile = std::nullopt) : hostile_(hostile)
     {
         fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
         const int queue = 8 << 20;
         sockaddr_in any{};
         any.sin_family = AF_INET;
-        ok_ = fd_ >= 0 && setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0 &&
+        ok_ = fd_ >= 0 && report_arrival_address(fd_) &&
               setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) == 0 &&
               bind(fd_, reinterpret_cast<const sockaddr *>(&any), sizeof any) == 0;
         socklen_t len = sizeof any;
@@ -64,50 +63,20 @@ public:
 private:
     void answer_all()
     {
+        static constexpr std::string_view reply = "urn:zo:block 6481\n";
         char buf[512];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
         while (!stop_) {
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, 20) <= 0)
                 continue;
-            sockaddr_in from{};
-            iovec iov{buf, sizeof buf};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            if (recvmsg(fd_, &msg, 0) < 0)
+            Datagram probe;
+            if (receive_datagram(fd_, buf, probe) < 0 || !probe.arrived_on)
                 continue;
-            const cmsghdr *c = CMSG_FIRSTHDR(&msg);
-            if (c == nullptr || c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO)
-                continue;
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            if (hostile_ && info.ipi_addr.s_addr != hostile_->only)
+            if (hostile_ && probe.arrived_on->s_addr != hostile_->only)
                 continue;
             // The reply leaves from the probed address.
-            static constexpr char reply[] = "urn:zo:block 6481\n";
-            iovec out{const_cast<char *>(reply), sizeof reply - 1};
-            msghdr answer{};
-            answer.msg_name = &from;
-            answer.msg_namelen = sizeof from;
-            answer.msg_iov = &out;
-            answer.msg_iovlen = 1;
-            alignas(cmsghdr) char source[CMSG_SPACE(sizeof(in_pktinfo))]{};
-            answer.msg_control = source;
-            answer.msg_controllen = sizeof source;
-            cmsghdr *s = CMSG_FIRSTHDR(&answer);
-            s->cmsg_level = IPPROTO_IP;
-            s->cmsg_type = IP_PKTINFO;
-            s->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-            in_pktinfo spec{};
-            spec.ipi_spec_dst = info.ipi_addr;
-            std::memcpy(CMSG_DATA(s), &spec, sizeof spec);
             do
-                sendmsg(fd_, &answer, 0);
+                answer_datagram(fd_, probe, reply);
             while (hostile_ && !stop_);
         }
     }

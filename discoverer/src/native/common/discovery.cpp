@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -59,70 +59,6 @@ void require_ipv4(int sockfd)
     }
 }
 
-// Asks the system to say, with each datagram, which of this host's
-// addresses it arrived on, so that the reply can leave from that address:
-// a prober that sent to one address of a host with several expects its
-// answer from that address, not from whichever one the route back picks.
-// Without it (a refusal is not expected, but harmless) replies leave as
-// the routing chooses.
-void ask_for_arrival_address(int sockfd)
-{
-    const int on = 1;
-    (void)setsockopt(sockfd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-}
-
-// Receives one datagram into `msg`, its sender and arrival address
-// included; the byte count, or -1 as recvfrom gives it.
-ssize_t receive_datagram(int sockfd, udp_msg &msg)
-{
-    iovec iov{msg.content, sizeof msg.content - 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr h{};
-    h.msg_name = &msg.addr;
-    h.msg_namelen = sizeof msg.addr;
-    h.msg_iov = &iov;
-    h.msg_iovlen = 1;
-    h.msg_control = control;
-    h.msg_controllen = sizeof control;
-    const ssize_t n = recvmsg(sockfd, &h, 0);
-    msg.addrlen = h.msg_namelen;
-    msg.local_known = false;
-    for (cmsghdr *c = n < 0 ? nullptr : CMSG_FIRSTHDR(&h); c != nullptr; c = CMSG_NXTHDR(&h, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            msg.local = info.ipi_spec_dst;
-            msg.local_known = true;
-        }
-    }
-    return n;
-}
-
-// Sends `reply` to the datagram's sender, from the address the datagram
-// arrived on when that is known.
-ssize_t send_reply(int sockfd, const udp_msg &msg, std::string_view reply)
-{
-    iovec iov{const_cast<char *>(reply.data()), reply.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))]{};
-    msghdr h{};
-    h.msg_name = const_cast<sockaddr_storage *>(&msg.addr);
-    h.msg_namelen = msg.addrlen;
-    h.msg_iov = &iov;
-    h.msg_iovlen = 1;
-    if (msg.local_known) {
-        h.msg_control = control;
-        h.msg_controllen = sizeof control;
-        cmsghdr *c = CMSG_FIRSTHDR(&h);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_spec_dst = msg.local;
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-    }
-    return sendmsg(sockfd, &h, 0);
-}
-
 enum class Wait { readable, timed_out, interrupted };
 
 // poll rather than select: the same wait, without a limit on the
@@ -145,7 +81,7 @@ std::string_view probe_text(const udp_msg &msg) { return msg.content; }
 void trace_sender(const udp_msg &msg, ssize_t bytes)
 {
     char hostname[65];
-    if (getnameinfo(reinterpret_cast<const sockaddr *>(&msg.addr), sizeof(sockaddr_in), hostname,
+    if (getnameinfo(reinterpret_cast<const sockaddr *>(&msg.datagram.from), sizeof(sockaddr_in), hostname,
                     sizeof hostname, nullptr, 0, 0) != 0)
         snprintf(hostname, sizeof hostname, "unknown");
     // A reverse lookup returns whatever the peer's name server says.
@@ -162,7 +98,10 @@ void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe
         own_socket = bind_discovery_socket(udp_port);
     const int sockfd = inetd ? probe_fd : own_socket.get();
     require_ipv4(sockfd);
-    ask_for_arrival_address(sockfd);
+    // Replies then leave from the address each probe was sent to.  A socket
+    // that refuses (none is expected to) answers from the address the
+    // routing picks.
+    (void)zorbel::report_arrival_address(sockfd);
 
     for (;;) {
         std::unique_ptr<udp_msg> msg(new (std::nothrow) udp_msg);
@@ -181,7 +120,9 @@ void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe
         case Wait::readable:
             break;
         }
-        const ssize_t n = receive_datagram(sockfd, *msg);
+        // One byte is kept back for the NUL after the text.
+        const std::span<char> room = std::span(msg->content).first(sizeof msg->content - 1);
+        const ssize_t n = zorbel::receive_datagram(sockfd, room, msg->datagram);
         if (n < 0)
             fatal_error("recvfrom");
         msg->content[n] = '\0';
@@ -208,6 +149,6 @@ void handle_discovery_message(int sockfd, std::unique_ptr<udp_msg> msg, int tcp_
 
     const std::string reply = std::string(zo_get_registry_urn()) + ' ' + std::to_string(tcp_port) + '\n';
     fprintf(stderr, "udp response: %s\n", reply.c_str());
-    if (send_reply(sockfd, *msg, reply) < 0)
+    if (zorbel::answer_datagram(sockfd, msg->datagram, reply) < 0)
         perror("sendto");
 }

@@ -3,17 +3,15 @@
 // URN and the advertised TCP port.
 #pragma once
 
-#include <netinet/in.h>
+#include "zorbel/support/datagram.h"
+
 #include <sys/socket.h>
 
 #include <memory>
 
 // One received datagram, allocated for each wait.
 struct udp_msg {
-    sockaddr_storage addr;  // the sender, as the receive call filled it
-    socklen_t addrlen;
-    in_addr local;          // this host's address the datagram arrived on,
-    bool local_known;       // when the system said: the reply leaves from it
+    zorbel::Datagram datagram;  // the sender, and the address it reached us on
     char content[131072];   // at most 131071 bytes received, then a NUL
 };
 
