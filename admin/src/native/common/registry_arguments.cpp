@@ -11,7 +11,6 @@ namespace zorbel::cli {
 
 namespace {
 
-
 // A record field that a command-line option sets; it must be given when
 // zo_add requires the field.
 struct FieldOption {
