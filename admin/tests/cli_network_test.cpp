@@ -1,14 +1,14 @@
 // zorbel discover and zorbel query against the installed responders,
 // started on free loopback ports; and the reading of their answers.
 #include "cli_run.h"
-#include "cli_error.h"
-#include "discovery_client.h"
+#include "cli/cli_error.h"
+#include "network/discovery_client.h"
 #include "fake_responder.h"
-#include "host_reader.h"
-#include "http_query.h"
-#include "inet.h"
+#include "network/host_reader.h"
+#include "network/http_query.h"
+#include "network/inet.h"
 #include "loopback.h"
-#include "targets.h"
+#include "network/targets.h"
 #include "temp_root.h"
 
 #include <fcntl.h>

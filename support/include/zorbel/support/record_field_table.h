@@ -25,33 +25,49 @@ struct RecordField {
     std::span<char> (*in)(zo_t &);              // the field's bytes in a record
     std::span<const char> (*of)(const zo_t &);  // the same, read only
     FieldRole role;
+    bool served;  // one of the fields a responder serves for a record
 };
 
-#define ZORBEL_FIELD(member, role)                                                    \
+#define ZORBEL_FIELD(member, role, served)                                                  \
     RecordField                                                                       \
     {                                                                                 \
         #member, [](zo_t &s) { return std::span<char>(s.member); },                   \
-            [](const zo_t &s) { return std::span<const char>(s.member); }, role        \
+            [](const zo_t &s) { return std::span<const char>(s.member); }, role, served \
     }
 
 // In the order of zo_t, which is also the order of a record's elements in
 // the file (installer_uid, an int, follows them).
 inline constexpr std::array<RecordField, 12> record_text_fields{
-    ZORBEL_FIELD(instance_urn, FieldRole::key),
-    ZORBEL_FIELD(product_name, FieldRole::required),
-    ZORBEL_FIELD(product_version, FieldRole::required),
-    ZORBEL_FIELD(product_urn, FieldRole::required),
-    ZORBEL_FIELD(product_parent_urn, FieldRole::optional),
-    ZORBEL_FIELD(product_parent, FieldRole::required),
-    ZORBEL_FIELD(product_defined_inst_id, FieldRole::optional),
-    ZORBEL_FIELD(product_vendor, FieldRole::required),
-    ZORBEL_FIELD(platform_arch, FieldRole::required),
-    ZORBEL_FIELD(timestamp, FieldRole::stamp),
-    ZORBEL_FIELD(container, FieldRole::required),
-    ZORBEL_FIELD(source, FieldRole::required),
+    ZORBEL_FIELD(instance_urn, FieldRole::key, true),
+    ZORBEL_FIELD(product_name, FieldRole::required, true),
+    ZORBEL_FIELD(product_version, FieldRole::required, true),
+    ZORBEL_FIELD(product_urn, FieldRole::required, true),
+    ZORBEL_FIELD(product_parent_urn, FieldRole::optional, true),
+    ZORBEL_FIELD(product_parent, FieldRole::required, true),
+    ZORBEL_FIELD(product_defined_inst_id, FieldRole::optional, true),
+    ZORBEL_FIELD(product_vendor, FieldRole::required, false),
+    ZORBEL_FIELD(platform_arch, FieldRole::required, false),
+    ZORBEL_FIELD(timestamp, FieldRole::stamp, true),
+    ZORBEL_FIELD(container, FieldRole::required, true),
+    ZORBEL_FIELD(source, FieldRole::required, true),
 };
 
 #undef ZORBEL_FIELD
+
+// The fields a responder serves for one record, in record order: every text
+// field but the vendor and the architecture.  The record answer, the
+// inventory's columns and the pages that show records are derived from it.
+inline constexpr auto served_fields = [] {
+    constexpr auto count = static_cast<std::size_t>(std::count_if(
+        record_text_fields.begin(), record_text_fields.end(), [](const RecordField &f) { return f.served; }));
+    std::array<const RecordField *, count> fields{};
+    std::size_t n = 0;
+    for (const RecordField &f : record_text_fields)
+        if (f.served)
+            fields[n++] = &f;
+    return fields;
+}();
+static_assert(served_fields.size() == 10);
 
 inline constexpr std::string_view uid_element = "installer_uid";
 

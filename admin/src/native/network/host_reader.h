@@ -1,0 +1,33 @@
+// Reads every record of one host that answered discovery, over TCP from
+// the port its reply names.
+#pragma once
+
+#include "network/discovery_client.h"
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorbel::cli {
+
+// The most one record answer may hold; a real one is a few kilobytes.
+inline constexpr std::size_t max_record_answer_bytes = std::size_t{1} << 20;
+
+struct HostInventory {
+    sockaddr_in address{};
+    std::string registry_urn;
+    std::string tcp_port;                           // as the discovery reply gave it
+    std::vector<std::vector<std::string>> records;  // values in served_fields order, by instance URN
+    std::optional<std::string> error;               // set when the host could not be read; records empty then
+};
+
+// Asks for the record list, then for each record, one connection each,
+// all within `timeout`.  Records that vanish between list and lookup are
+// left out.  Any failure (refused, timed out, garbled, oversized) leaves
+// the host with an error and no records.
+HostInventory read_host(const sockaddr_in &from, const DiscoveryReply &reply, std::chrono::milliseconds timeout);
+
+}  // namespace zorbel::cli

@@ -1,0 +1,134 @@
+#include "network/http_query.h"
+
+#include "cli/cli_error.h"
+#include "network/inet.h"
+#include "output/terminal_text.h"
+#include "zorbel/support/byte_transfer.h"
+#include "zorbel/support/unique_fd.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+namespace zorbel::cli {
+
+namespace {
+
+UniqueFd connect_to(const sockaddr_in &to, const std::string &where, const Deadline &deadline)
+{
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd)
+        throw Failure(system_error("socket"));
+    if (connect(fd.get(), reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        if (errno != EINPROGRESS)
+            throw Failure(system_error("connect to " + where));
+        if (!wait_for(fd.get(), POLLOUT, deadline))
+            throw Failure("connect to " + where + ": timed out");
+        int err = 0;
+        socklen_t len = sizeof err;
+        getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+            errno = err;
+            throw Failure(system_error("connect to " + where));
+        }
+    }
+    return fd;
+}
+
+void send_all(int fd, std::string_view data, const Deadline &deadline)
+{
+    const auto send_rest = [&](size_t at) { return send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL); };
+    const auto wait_writable = [&] {
+        if (!wait_for(fd, POLLOUT, deadline))
+            throw Failure("send: timed out");
+        return true;
+    };
+    if (transfer_all(data.size(), send_rest, wait_writable) < data.size())
+        throw Failure(system_error("send"));
+}
+
+// Everything the peer sends until it closes; a reset after some bytes
+// still counts as the end of the response.  The deadline is checked before
+// every read, not only while the socket is idle.
+std::string receive_all(int fd, const std::string &where, const Deadline &deadline, std::size_t max_bytes)
+{
+    std::string raw;
+    std::array<char, 16384> buf{};
+    for (;;) {
+        if (deadline.remaining_ms() == 0 || !wait_for(fd, POLLIN, deadline))
+            throw Failure(where + ": no complete answer in time");
+        const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+        if (n > 0)
+            raw.append(buf.data(), static_cast<std::size_t>(n));
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            return raw;
+        if (raw.size() > max_bytes)
+            throw Failure(where + ": answer larger than " + std::to_string(max_bytes >> 20) + " MiB");
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> resource_path(std::string_view resource)
+{
+    if (resource == "version")
+        return "/zov1/agent/version/";
+    if (resource == "agent")
+        return "/zov1/agent/";
+    if (resource == "list")
+        return "/zov1/zorbel/";
+    if (resource == "xsl")
+        return "/zov1/zo_list.xsl";
+    if (resource.starts_with("urn:zo:") && std::all_of(resource.begin(), resource.end(), is_token_byte))
+        return "/zov1/zorbel/" + std::string(resource);
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> parse_http_response(std::string_view raw)
+{
+    const auto head_end = raw.find("\r\n\r\n");
+    if (!raw.starts_with("HTTP/1.") || head_end == std::string_view::npos)
+        return std::nullopt;
+    HttpResponse r;
+    r.status_line = raw.substr(0, raw.find("\r\n"));
+    // "HTTP/1.x NNN reason"
+    const auto code = std::string_view(r.status_line).substr(std::min<std::size_t>(9, r.status_line.size()));
+    const auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), r.status);
+    if (r.status_line.size() < 12 || r.status_line[8] != ' ' || ec != std::errc() || end != code.data() + 3 ||
+        !std::all_of(r.status_line.begin(), r.status_line.end(), [](char c) { return is_token_byte(c) || c == ' '; }))
+        return std::nullopt;
+    r.body = raw.substr(head_end + 4);
+    return r;
+}
+
+std::string http_get(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
+                     std::size_t max_bytes)
+{
+    const std::string where = address_text(to) + ":" + std::to_string(ntohs(to.sin_port));
+    const UniqueFd fd = connect_to(to, where, deadline);
+    send_all(fd.get(), "GET " + path + " HTTP/1.0\r\n\r\n", deadline);
+    shutdown(fd.get(), SHUT_WR);  // nothing more to send: the responder's drain ends at once
+    const std::string raw = receive_all(fd.get(), where, deadline, max_bytes);
+    if (raw.empty())
+        throw Failure("no response from " + where);
+    auto response = parse_http_response(raw);
+    if (!response)
+        throw Failure("malformed response from " + where);
+    if (response->status != 200)
+        throw Failure(where + " answered \"" + response->status_line + "\"");
+    return std::move(response->body);
+}
+
+int query(const QueryRequest &req)
+{
+    const Deadline deadline(req.timeout);
+    write_for_reader(http_get(resolve_ipv4(req.host, req.port), req.path, deadline, max_answer_bytes));
+    return exit_ok;
+}
+
+}  // namespace zorbel::cli

@@ -1,0 +1,122 @@
+#include "network/inventory.h"
+
+#include "cli/cli_error.h"
+#include "network/host_reader.h"
+#include "output/html_page.h"
+#include "network/inet.h"
+#include "output/inventory_output.h"
+#include "network/targets.h"
+
+#include <libxml/parser.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace zorbel::cli {
+
+namespace {
+
+struct Found {
+    sockaddr_in from;
+    DiscoveryReply reply;
+};
+
+std::vector<Found> discover_hosts(const InventoryRequest &req)
+{
+    const ProbeTargets targets = expand_targets("inventory", req.targets, req.port);
+    for (const auto &error : targets.errors)
+        std::fprintf(stderr, "zorbel: %s\n", error.c_str());
+    std::vector<Found> found;
+    probe_responders(targets, req.discovery_timeout, [&](const sockaddr_in &from, const DiscoveryReply &r) {
+        // One entry per host, whatever number of probes reached it.
+        if (std::none_of(found.begin(), found.end(),
+                         [&](const Found &f) { return f.from.sin_addr.s_addr == from.sin_addr.s_addr; }))
+            found.push_back({from, r});
+    });
+    return found;
+}
+
+// "read N of M hosts" on standard error, rewritten in place; only when
+// standard error is a terminal.
+class Progress {
+public:
+    explicit Progress(std::size_t total) : total_(total), shown_(isatty(STDERR_FILENO) == 1) { step(); }
+    ~Progress()
+    {
+        if (shown_)
+            std::fputs("\r\x1b[K", stderr);
+    }
+    void step()
+    {
+        const std::lock_guard lock(mutex_);
+        if (shown_)
+            std::fprintf(stderr, "\rzorbel: read %zu of %zu hosts", done_++, total_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::size_t done_ = 0;
+    std::size_t total_;
+    bool shown_;
+};
+
+std::vector<HostInventory> read_hosts(const std::vector<Found> &found, const InventoryRequest &req)
+{
+    std::vector<HostInventory> hosts(found.size());
+    std::atomic<std::size_t> next{0};
+    Progress progress(found.size());
+    xmlInitParser();  // once, before the threads parse
+    const auto worker = [&] {
+        for (std::size_t i; (i = next++) < found.size();) {
+            hosts[i] = read_host(found[i].from, found[i].reply, req.host_timeout);
+            progress.step();
+        }
+    };
+    std::vector<std::jthread> threads;
+    const std::size_t count = std::min<std::size_t>(found.size(), static_cast<std::size_t>(req.jobs));
+    for (std::size_t t = 1; t < count; ++t)
+        threads.emplace_back(worker);
+    worker();
+    threads.clear();  // joins
+    std::sort(hosts.begin(), hosts.end(), [](const HostInventory &a, const HostInventory &b) {
+        return ntohl(a.address.sin_addr.s_addr) < ntohl(b.address.sin_addr.s_addr);
+    });
+    return hosts;
+}
+
+void write_file(const std::string &path, const std::string &content)
+{
+    const std::unique_ptr<FILE, int (*)(FILE *)> f(std::fopen(path.c_str(), "w"), std::fclose);
+    if (!f || std::fwrite(content.data(), 1, content.size(), f.get()) != content.size() || std::fflush(f.get()) != 0)
+        throw Failure(system_error(path));
+}
+
+}  // namespace
+
+int inventory(const InventoryRequest &req)
+{
+    const auto found = discover_hosts(req);
+    const auto hosts = read_hosts(found, req);
+    const Format format = req.format.value_or(isatty(STDOUT_FILENO) ? Format::table : Format::jsonl);
+    const std::string text = inventory_text(hosts, format);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (req.html)
+        write_file(*req.html, html_page(hosts));
+
+    const bool all_read = std::none_of(hosts.begin(), hosts.end(), [](const auto &h) { return h.error; });
+    if (format != Format::json)
+        for (const auto &h : hosts)
+            if (h.error)
+                std::fprintf(stderr, "zorbel: %s: %s\n", address_text(h.address).c_str(), h.error->c_str());
+    if (hosts.empty())
+        throw Failure("no reply");
+    return all_read ? exit_ok : exit_failure;
+}
+
+}  // namespace zorbel::cli
