@@ -2,6 +2,7 @@
 #pragma once
 
 #include "network/targets.h"
+#include "zorbel/support/protocol.h"
 
 #include <netinet/in.h>
 
@@ -14,7 +15,7 @@
 
 namespace zorbel::cli {
 
-inline constexpr int default_port = 6481;
+inline constexpr int default_port = protocol::default_port;
 
 struct DiscoverRequest {
     int port = default_port;

@@ -77,15 +77,16 @@ std::string receive_all(int fd, const std::string &where, const Deadline &deadli
 std::optional<std::string> resource_path(std::string_view resource)
 {
     if (resource == "version")
-        return "/zov1/agent/version/";
+        return std::string(protocol::agent_version_path);
     if (resource == "agent")
-        return "/zov1/agent/";
+        return std::string(protocol::agent_path);
     if (resource == "list")
-        return "/zov1/zorbel/";
+        return std::string(protocol::records_path);
     if (resource == "xsl")
-        return "/zov1/zo_list.xsl";
-    if (resource.starts_with("urn:zo:") && std::all_of(resource.begin(), resource.end(), is_token_byte))
-        return "/zov1/zorbel/" + std::string(resource);
+        return std::string(protocol::stylesheet_path);
+    if (resource.starts_with(protocol::instance_urn_prefix) &&
+        std::all_of(resource.begin(), resource.end(), is_token_byte))
+        return std::string(protocol::records_path) + std::string(resource);
     return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "network/inet.h"
+#include "zorbel/support/protocol.h"
 
 #include <netinet/in.h>
 
@@ -15,7 +16,7 @@ namespace zorbel::cli {
 
 struct QueryRequest {
     std::string host;
-    int port = 6481;
+    int port = protocol::default_port;
     std::string path;  // from resource_path()
     std::chrono::milliseconds timeout{5000};
 };

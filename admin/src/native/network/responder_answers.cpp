@@ -4,6 +4,7 @@
 #include "output/output_format.h"
 #include "output/record_table.h"
 #include "zorbel/support/log_escape.h"
+#include "zorbel/support/protocol.h"
 #include "zorbel/support/xml_ptr.h"
 
 #include <libxml/xmlerror.h>
@@ -14,8 +15,6 @@
 namespace zorbel::cli {
 
 namespace {
-
-constexpr std::string_view record_path = "/zov1/zorbel/";
 
 // Parses an answer: never from the network, with libxml2's own limits on
 // sizes and depth, and without a document type declaration, so that no
@@ -65,9 +64,9 @@ std::vector<std::string> parse_record_list(std::string_view body)
             continue;
         const xml::CharPtr href(xmlGetProp(n, xml::xc("href")));
         const std::string_view target = xml::view(href.get());
-        if (!target.starts_with(record_path))
-            throw Failure("garbled record list: a link outside " + std::string(record_path));
-        urns.emplace_back(target.substr(record_path.size()));
+        if (!target.starts_with(protocol::records_path))
+            throw Failure("garbled record list: a link outside " + std::string(protocol::records_path));
+        urns.emplace_back(target.substr(protocol::records_path.size()));
     }
     return urns;
 }

@@ -6,6 +6,7 @@
 #include "registry_problem.h"
 #include "startup.h"
 #include "zorbel.h"
+#include "zorbel/support/protocol.h"
 
 #include <algorithm>
 #include <array>
@@ -35,8 +36,8 @@ constexpr std::array<const char *, 10> usage_lines = {
 };
 
 struct Settings {
-    int udp_port = 6481;
-    int tcp_port = 6481;
+    int udp_port = zorbel::protocol::default_port;
+    int tcp_port = zorbel::protocol::default_port;
     int inetd = 0;
     int probe_fd = 0;  // inetd hands the bound socket over as standard input
     int do_daemon = 1;
