@@ -1,10 +1,10 @@
 // Feeds arbitrary bytes to the responder as a client would: they arrive on
-// a socket, the request line is read from it and routed, and the answer is
-// read back.  A request line of printable characters must always get
-// either nothing or a complete, well-formed XML document.
+// a socket, one connection is served on it as inetd mode serves one (request
+// line, answer, drain, close), and the answer is read back.  A request line
+// of printable characters must always get either nothing or a complete,
+// well-formed XML document.
+#include "connection.h"
 #include "globals.h"
-#include "resources.h"
-#include "socket_io.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +23,7 @@
 namespace {
 
 zo_env_t env;
-zorbel::UniqueFd server, client;
+zorbel::UniqueFd client;
 std::string scratch_root;
 
 void remove_scratch_root()
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         abort();
-    server.reset(fds[0]);
+    zorbel::UniqueFd server(fds[0]);
     client.reset(fds[1]);
     int buffer = 1 << 20;
     setsockopt(client.get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
@@ -92,15 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         abort();
     shutdown(client.get(), SHUT_WR);
 
-    static char line[REQUEST_LINE_LEN];
-    const auto deadline = zorbel::tavish::Clock::now() + std::chrono::seconds(1);
-    if (zorbel::tavish::sock_gets_until(server.get(), line, sizeof line, deadline) == nullptr)
-        line[0] = '\0';
-    handle_request(server.get(), &env, line);
-    server.reset();
+    zorbel::tavish::Connection connection(std::move(server), zorbel::tavish::Clock::now());
+    zorbel::tavish::serve_alone(connection, &env);
 
     const std::string response = read_all(client.get());
-    if (response.empty() || !printable(line))
+    const std::string input(reinterpret_cast<const char *>(data), size);
+    if (response.empty() || !printable(input.substr(0, std::min(input.find('\n'), size_t{16383}))))
         return 0;
     const size_t body = response.find("\r\n\r\n");
     if (body == std::string::npos)

@@ -3,9 +3,11 @@
 #include "reader_cache.h"
 #include "resources.h"
 #include "tavish_support.h"
+#include "zorbel/support/record_field_table.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 namespace {
@@ -14,7 +16,27 @@ using namespace zorbel::test;
 
 std::string answer(zo_env_t &env, const std::string &line)
 {
-    return zorbel::tavish::answer_request(-1, &env, line.c_str());
+    return zorbel::tavish::answer_request(&env, line).text();
+}
+
+// The pieces of an answer, each as its own string.
+std::vector<std::string> pieces_of(const zorbel::tavish::Answer &a)
+{
+    std::vector<std::string> out;
+    for (const auto &p : a.pieces())
+        out.push_back(*p);
+    return out;
+}
+
+const std::vector<std::string> head{"HTTP/1.0 200 OK\r\n", "Content-type: text/xml;charset=UTF-8\r\n",
+                                    "Connection: Close\r\n", "\r\n",
+                                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"};
+const std::string open_line = "<zo1:response xmlns:zo1=\"http://www.quesk.com/zov1/zorbel\">\n";
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 // A registry file with an internal subset declaring `entities`.
@@ -75,6 +97,46 @@ TEST(Answers, KeptParseAnswersLikeAFreshOne)
             EXPECT_EQ(a.empty() ? "" : xmllint(body_of(a)), "") << c.name << "\n" << a;
         zo_close(&env);
     }
+}
+
+// Each resource renders to its pieces, in order, without a socket; a line
+// that matches no resource renders to nothing.
+TEST(Answers, ResourcesRenderToTheirPieces)
+{
+    TempRoot root;
+    root.write_registry(record_xml("urn:zo:1"));
+    zo_env_t env{};
+    ASSERT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR);
+    std::vector<std::string> record = head + std::vector<std::string>{open_line, " <zorbel>\n"};
+    for (const auto *field : zorbel::served_fields) {
+        const std::string name(field->name);
+        const std::map<std::string, std::string> stored{
+            {"instance_urn", "urn:zo:1"}, {"product_name", "Name"},   {"product_version", "1.0"},
+            {"product_urn", "urn:product:p"}, {"product_parent", "Parent"}, {"timestamp", "2026-12-07 05:31:11 GMT"},
+            {"container", "c"},           {"source", "s"}};
+        const std::string value = stored.contains(name) ? stored.at(name) : "";
+        record.push_back("  <" + name + ">" + value + "</" + name + ">\n");
+    }
+    record = record + std::vector<std::string>{" </zorbel>\n", "</zo1:response>\n"};
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"GET /zov1/agent/version/ HTTP/1.0",
+         head + std::vector<std::string>{open_line, " <agent_version>1.1.4</agent_version>\n", "</zo1:response>\n"}},
+        {"GET /zov1/zorbel/urn:zo:1 HTTP/1.0", record},
+        {"GET /zov1/zorbel/ HTTP/1.0",
+         head + std::vector<std::string>{"<?xml-stylesheet type=\"text/xsl\"", " href=\"/zov1/zo_list.xsl\"",
+                                         " media=\"screen\"?>\n", "<zorbels>\n",
+                                         "  <link type=\"zorbel\" href=\"/zov1/zorbel/urn:zo:1\" />\n",
+                                         "</zorbels>\n"}},
+        {"GET /zov1/agent HTTP/1.0", {}},
+        {std::string("GET /zov1/agent/version/\0 HTTP/1.0", 34), {}},  // read up to the NUL
+    };
+    for (const auto &[line, pieces] : cases)
+        EXPECT_EQ(pieces_of(zorbel::tavish::answer_request(&env, line)), pieces) << line;
+    const auto agent = pieces_of(zorbel::tavish::render_agent());
+    ASSERT_EQ(agent.size(), 8u);
+    EXPECT_TRUE(agent[6].starts_with("<agent>\n  <agent_urn>urn:zo:") && agent[6].ends_with("</agent>\n")) << agent[6];
+    EXPECT_EQ(pieces_of(zorbel::tavish::render_stylesheet()).size(), head.size() + 21);
+    zo_close(&env);
 }
 
 // A URN written with an entity reference is listed as its record page

@@ -274,22 +274,47 @@ TEST(Connections, HeadersOfAClientThatFinishedSendingAreDrained)
     })) << r.stderr_text();
 }
 
+// How a client behaves towards tavish -i.
+enum class Client {
+    reads,       // reads the answer to its end, then closes
+    gone,        // closes at once after its request
+    stays_open,  // reads, and keeps its side open until tavish has ended
+    stuck,       // never reads (a small receive buffer), open until tavish has ended
+};
+
+struct InetdRun {
+    std::string got;  // what the client received
+    int status;       // how tavish ended
+    Clock::duration took;
+};
+
 // tavish -i on a connection handed over as descriptors 0, 1 and 2, as a
-// classic inetd does: what the client received and how tavish ended.
-std::pair<std::string, int> inetd_exchange(const TempRoot &root, const std::string &request, bool read_answer)
+// classic inetd does (one open file, blocking).
+InetdRun inetd_exchange(const TempRoot &root, const std::string &request, Client client)
 {
     int sv[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    if (client == Client::stuck) {
+        const int small = 4096;
+        setsockopt(sv[0], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    }
     SpawnOptions o;
     o.stdin_fd = o.stdout_fd = o.stderr_fd = sv[1];
+    const auto start = Clock::now();
     Child tavish = Child::spawn({tavish_binary, "-i", "-r", root.root()}, o);
     close(sv[1]);
     send(sv[0], request.data(), request.size(), MSG_NOSIGNAL);
-    std::string got;
-    if (read_answer)
-        time_to_eof(sv[0], got, 5s);
-    close(sv[0]);
-    return {got, tavish.wait_status(10s)};
+    InetdRun run;
+    if (client == Client::reads || client == Client::stays_open)
+        time_to_eof(sv[0], run.got, 10s);
+    if (client == Client::reads || client == Client::gone)
+        close(sv[0]);
+    run.status = tavish.wait_status(30s);
+    run.took = Clock::now() - start;
+    if (client == Client::stays_open || client == Client::stuck)
+        close(sv[0]);
+    return run;
 }
 
 TEST(Inetd, NeitherAGoneClientNorDiagnosticsSpoilTheConnection)
@@ -297,15 +322,48 @@ TEST(Inetd, NeitherAGoneClientNorDiagnosticsSpoilTheConnection)
     // A client gone before its large answer is written: a failed send, not SIGPIPE.
     TempRoot big;
     big.write_registry(many_records(3000, "urn:zo:"));
-    EXPECT_EQ(inetd_exchange(big, "GET /zov1/zorbel/ HTTP/1.0\n", false).second, 0);
+    EXPECT_EQ(inetd_exchange(big, "GET /zov1/zorbel/ HTTP/1.0\n", Client::gone).status, 0);
 
     // A registry the XML library complains about: its diagnostics never
     // reach the client's socket, which carries the answer alone.
     TempRoot invalid;
     invalid.write_registry("<zorbel><secret>canary-text</secret></zorbel>");
-    const auto [got, status] = inetd_exchange(invalid, "GET /zov1/agent/version/ HTTP/1.0\n", true);
-    EXPECT_EQ(got, version_response);
-    EXPECT_EQ(status, 0);
+    const InetdRun run = inetd_exchange(invalid, "GET /zov1/agent/version/ HTTP/1.0\n", Client::reads);
+    EXPECT_EQ(run.got, version_response);
+    EXPECT_EQ(run.status, 0);
+}
+
+// The limits of every connection hold in inetd mode too: a client that
+// sends no line is let go after 5 s, one that keeps its side open after
+// its answer after the drain, one that never takes its answer after 10 s
+// without progress.
+TEST(Inetd, EveryConnectionLimitHolds)
+{
+    TempRoot root;
+    root.write_registry(many_records(4000, "urn:zo:"));
+    struct Case {
+        const char *name;
+        std::string request;
+        Client client;
+        bool answered;
+        Clock::duration at_least, below;
+    };
+    const Case cases[] = {
+        {"no request line", "", Client::stays_open, false, 4500ms, 9s},
+        {"open after its request", "GET /zov1/agent/version/ HTTP/1.0\n", Client::stays_open, true, 0s, 4s},
+        {"never reads its answer", "GET /zov1/zorbel/ HTTP/1.0\n", Client::stuck, false, 9500ms, 25s},
+    };
+    std::vector<std::future<InetdRun>> runs;
+    for (const Case &c : cases)
+        runs.push_back(std::async(std::launch::async, [&] { return inetd_exchange(root, c.request, c.client); }));
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const Case &c = cases[i];
+        const InetdRun run = runs[i].get();
+        EXPECT_EQ(run.status, 0) << c.name;
+        EXPECT_EQ(run.got, c.answered ? version_response : "") << c.name;
+        EXPECT_GE(run.took, c.at_least) << c.name;
+        EXPECT_LT(run.took, c.below) << c.name;
+    }
 }
 
 TEST(Inetd, ServesTheConnectionOnDescriptorZero)

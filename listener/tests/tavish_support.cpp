@@ -17,11 +17,17 @@ std::string temp_file(const TempRoot &root, const std::string &name, const std::
 
 }  // namespace
 
-Responder::Responder(const std::vector<std::string> &extra, const std::string &records)
+Responder::Responder(const std::vector<std::string> &extra, const std::string &records, Mode mode)
     : port(free_port(SOCK_STREAM)), err_path(root.root() + "/stderr")
 {
     root.write_registry(records);
-    child = Child::spawn(argv(extra), logging_to(err_path));
+    std::vector<std::string> args = argv(extra);
+    if (mode == Mode::inetd) {
+        args = {"/usr/bin/systemd-socket-activate", "--accept", "--inetd", "-l", "127.0.0.1:" + std::to_string(port),
+                tavish_binary, "-i", "-r", root.root()};
+        args.insert(args.end(), extra.begin(), extra.end());
+    }
+    child = Child::spawn(args, logging_to(err_path));
     wait_serving(SOCK_STREAM, port);
 }
 

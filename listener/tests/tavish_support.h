@@ -20,10 +20,16 @@ inline const std::string http_head =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 inline const std::string response_open = "<zo1:response xmlns:zo1=\"http://www.quesk.com/zov1/zorbel\">\n";
 
-// tavish -f -t PORT -r ROOT plus `extra`, standard error in a file.
+// How a responder is started: standalone (tavish -f -t PORT), or in inetd
+// mode, one tavish -i per connection handed over by systemd-socket-activate.
+enum class Mode { standalone, inetd };
+inline const char *name_of(Mode m) { return m == Mode::standalone ? "standalone" : "inetd"; }
+
+// tavish -r ROOT plus `extra` on a free loopback port, standard error in a file.
 class Responder {
 public:
-    explicit Responder(const std::vector<std::string> &extra = {}, const std::string &records = "");
+    explicit Responder(const std::vector<std::string> &extra = {}, const std::string &records = "",
+                       Mode mode = Mode::standalone);
     std::vector<std::string> argv(const std::vector<std::string> &extra) const;
     // Sends `line` and "\r\n\r\n" and returns everything until the close.
     std::string get(const std::string &line) const;

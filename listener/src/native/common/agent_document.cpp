@@ -2,8 +2,7 @@
 #include "globals.h"
 #include "probe.h"
 #include "resources.h"
-#include "socket_io.h"
-#include "xml_chars.h"
+#include "xml_escape.h"
 #include "zorbel/support/fixed_text.h"
 
 #include <algorithm>

@@ -2,26 +2,26 @@
 
 #include "globals.h"
 #include "resources.h"
-#include "zorbel/support/byte_transfer.h"
+#include "zorbel/support/deadline.h"
 #include "zorbel/support/log_escape.h"
 
-#include <sys/epoll.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 namespace zorbel::tavish {
 namespace {
 
-constexpr auto request_line_timeout = std::chrono::seconds(5);
-// A client that takes no byte of its answer for this long is dropped.
-constexpr auto send_limit = std::chrono::seconds(10);
-constexpr auto drain_limit = std::chrono::seconds(2);
-constexpr auto drain_quiet = std::chrono::milliseconds(125);
 constexpr size_t request_line_len = REQUEST_LINE_LEN;
 constexpr size_t drain_line_len = 4096;
 constexpr size_t read_chunk = 4096;
+constexpr size_t pieces_per_send = 64;
 
 constexpr ssize_t would_block = -2;
 
@@ -30,21 +30,41 @@ constexpr ssize_t would_block = -2;
 ssize_t receive(int fd, char *buf, size_t len)
 {
     for (;;) {
-        const ssize_t n = recv(fd, buf, len, 0);
+        const ssize_t n = recv(fd, buf, len, MSG_DONTWAIT);
         if (n >= 0 || errno != EINTR)
             return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? would_block : n;
     }
 }
 
+// The first line of `buffered` as a line buffer of `capacity` bytes holds
+// it: ended by a line feed among the first `capacity` bytes (consumed,
+// not part of the line), or, when that many bytes hold none, their first
+// capacity - 1 bytes (`cut`; all `capacity` are consumed).  Nullopt while
+// neither has arrived.
+struct FirstLine {
+    std::string_view line;
+    size_t consumed;
+    bool cut;
+};
+std::optional<FirstLine> first_line(std::string_view buffered, size_t capacity)
+{
+    if (const size_t lf = buffered.substr(0, capacity).find('\n'); lf != std::string_view::npos)
+        return FirstLine{buffered.substr(0, lf), lf + 1, false};
+    if (buffered.size() >= capacity)
+        return FirstLine{buffered.substr(0, capacity - 1), capacity, true};
+    return std::nullopt;
+}
+
 void echo_line(std::string_view line)
 {
-    fprintf(stderr, "sock_gets: %s\n", escape_for_log(line).c_str());
+    if (tavish_verbose >= 2)
+        fprintf(stderr, "sock_gets: %s\n", escape_for_log(line).c_str());
 }
 
 }  // namespace
 
-Connection::Connection(UniqueFd fd, Clock::time_point now)
-    : fd_(std::move(fd)), last_activity_(now), phase_deadline_(now + request_line_timeout)
+Connection::Connection(UniqueFd fd, Clock::time_point now, const ConnectionLimits &limits)
+    : fd_(std::move(fd)), limits_(limits), last_activity_(now), phase_deadline_(now + limits.request_line)
 {
 }
 
@@ -53,24 +73,13 @@ Clock::time_point Connection::deadline() const
     switch (phase_) {
     case Phase::request:
     case Phase::sending: return phase_deadline_;
-    case Phase::draining: return std::min(phase_deadline_, last_activity_ + drain_quiet);
+    case Phase::draining: return std::min(phase_deadline_, last_activity_ + limits_.drain_quiet);
     case Phase::done: break;
     }
     return Clock::time_point::max();
 }
 
-std::uint32_t Connection::events() const
-{
-    switch (phase_) {
-    case Phase::request:
-    case Phase::draining: return EPOLLIN;
-    case Phase::sending: return EPOLLOUT;
-    case Phase::done: break;
-    }
-    return 0;
-}
-
-void Connection::on_ready(std::uint32_t /*events*/, Clock::time_point now, zo_env_t *zo_env)
+void Connection::on_ready(Clock::time_point now, zo_env_t *zo_env)
 {
     switch (phase_) {
     case Phase::request: read_request(now, zo_env); break;
@@ -82,7 +91,7 @@ void Connection::on_ready(std::uint32_t /*events*/, Clock::time_point now, zo_en
 
 void Connection::on_time(Clock::time_point now, zo_env_t *zo_env)
 {
-    if (now < deadline())
+    if (phase_ == Phase::done || now < deadline())
         return;
     if (phase_ == Phase::request)
         answer("", now, zo_env);  // no complete line in time: like an empty one
@@ -90,9 +99,8 @@ void Connection::on_time(Clock::time_point now, zo_env_t *zo_env)
         close_now();
 }
 
-// Reads what has arrived, in chunks; the request line ends at its line
-// feed, at the end of the stream, or after 16383 bytes.  Bytes after the
-// line are kept for the drain.
+// Reads what has arrived, in chunks, until the request line is complete.
+// Bytes after the line are kept for the drain.
 void Connection::read_request(Clock::time_point now, zo_env_t *zo_env)
 {
     char buf[read_chunk];
@@ -107,68 +115,82 @@ void Connection::read_request(Clock::time_point now, zo_env_t *zo_env)
             return;
         }
         last_activity_ = now;
-        if (n == 0) {
-            std::string line = std::move(in_);
+        if (n == 0) {  // the stream ended: what came is the line
+            const std::string line = std::move(in_);
             in_.clear();
-            if (!line.empty() && tavish_verbose >= 2)
+            if (!line.empty())
                 echo_line(line);
             answer(line, now, zo_env);
             return;
         }
-        const size_t before = in_.size();
         in_.append(buf, static_cast<size_t>(n));
-        if (const size_t lf = in_.find('\n', before); lf != std::string::npos && lf < request_line_len) {
-            std::string line = in_.substr(0, lf);
-            in_.erase(0, lf + 1);
-            if (tavish_verbose >= 2)
-                echo_line(line);
-            answer(line, now, zo_env);
-            return;
-        }
-        if (in_.size() >= request_line_len) {
-            if (tavish_verbose >= 2)
+        if (const auto cut = first_line(in_, request_line_len)) {
+            if (cut->cut && tavish_verbose >= 2)
                 fputs("warning: sock_gets reached end of buffer, truncation likely\n", stderr);
-            std::string line = in_.substr(0, request_line_len - 1);
-            in_.erase(0, request_line_len);
+            else
+                echo_line(cut->line);
+            const std::string line(cut->line);
+            in_.erase(0, cut->consumed);
             answer(line, now, zo_env);
             return;
         }
     }
 }
 
-void Connection::answer(const std::string &line, Clock::time_point now, zo_env_t *zo_env)
+void Connection::answer(std::string_view line, Clock::time_point now, zo_env_t *zo_env)
 {
-    out_ = answer_request(fd_.get(), zo_env, line.c_str());
-    sent_ = 0;
+    out_ = answer_request(zo_env, line);
+    echo_pieces(out_);
+    piece_ = offset_ = 0;
     if (out_.empty()) {
         start_drain(now);
         return;
     }
     phase_ = Phase::sending;
-    phase_deadline_ = now + send_limit;
+    phase_deadline_ = now + limits_.send_stall;
     send_answer(now);
 }
 
+// Sends what the socket takes, several pieces a call; the socket is told
+// more follows while it does, so the answer leaves in full segments.
 void Connection::send_answer(Clock::time_point now)
 {
-    const std::string_view rest = std::string_view(out_).substr(sent_);
-    const size_t moved = transfer_all(rest.size(), [&](size_t at) {
-        return send(fd_.get(), rest.data() + at, rest.size() - at, MSG_NOSIGNAL);
-    });
-    if (moved > 0) {
-        sent_ += moved;
+    const auto &pieces = out_.pieces();
+    while (piece_ < pieces.size()) {
+        std::array<iovec, pieces_per_send> iov{};
+        size_t count = 0;
+        for (size_t i = piece_; i < pieces.size() && count < iov.size(); ++i, ++count) {
+            const size_t skip = i == piece_ ? offset_ : 0;
+            iov[count] = {const_cast<char *>(pieces[i]->data()) + skip, pieces[i]->size() - skip};
+        }
+        msghdr msg{};
+        msg.msg_iov = iov.data();
+        msg.msg_iovlen = count;
+        const bool more = piece_ + count < pieces.size();
+        const ssize_t n = sendmsg(fd_.get(), &msg, MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;  // the socket is full: called again once it drains
+            if (tavish_verbose >= 1)
+                perror("send");
+            close_now();
+            return;
+        }
         last_activity_ = now;
-        phase_deadline_ = now + send_limit;
+        phase_deadline_ = now + limits_.send_stall;
+        for (size_t moved = static_cast<size_t>(n); moved > 0;) {
+            const size_t step = std::min(moved, pieces[piece_]->size() - offset_);
+            offset_ += step;
+            moved -= step;
+            if (offset_ == pieces[piece_]->size())
+                ++piece_, offset_ = 0;
+        }
+        while (piece_ < pieces.size() && pieces[piece_]->empty())
+            ++piece_;
     }
-    if (moved < rest.size()) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return;  // the socket is full: the loop calls again once it drains
-        if (tavish_verbose >= 1)
-            perror("send");
-        close_now();
-        return;
-    }
-    out_ = std::string();
+    out_ = Answer();
     start_drain(now);
 }
 
@@ -178,7 +200,7 @@ void Connection::start_drain(Clock::time_point now)
 {
     shutdown(fd_.get(), SHUT_WR);
     phase_ = Phase::draining;
-    phase_deadline_ = now + drain_limit;
+    phase_deadline_ = now + limits_.drain;
     last_activity_ = now;
     echo_drained(false);
     drain(now);
@@ -214,19 +236,11 @@ void Connection::echo_drained(bool at_end)
         return;
     }
     size_t start = 0;
-    for (;;) {
-        const std::string_view rest = std::string_view(in_).substr(start);
-        if (const size_t lf = rest.substr(0, drain_line_len).find('\n'); lf != std::string_view::npos) {
-            echo_line(rest.substr(0, lf));
-            start += lf + 1;
-        } else if (rest.size() >= drain_line_len) {
-            echo_line(rest.substr(0, drain_line_len - 1));
-            start += drain_line_len;
-        } else {
-            break;
-        }
+    while (const auto cut = first_line(std::string_view(in_).substr(start), drain_line_len)) {
+        echo_line(cut->line);
+        start += cut->consumed;
     }
-    in_.erase(0, std::min(start, in_.size()));
+    in_.erase(0, start);
     if (at_end && !in_.empty())
         echo_line(in_);
     if (at_end)
@@ -238,7 +252,19 @@ void Connection::close_now()
     fd_.reset();
     phase_ = Phase::done;
     in_ = std::string();
-    out_ = std::string();
+    out_ = Answer();
+}
+
+void serve_alone(Connection &connection, zo_env_t *zo_env)
+{
+    while (!connection.done()) {
+        pollfd p{connection.fd(), static_cast<short>(connection.wants_write() ? POLLOUT : POLLIN), 0};
+        const int ready = poll(&p, 1, poll_timeout_ms(connection.deadline()));
+        const auto now = Clock::now();
+        if (ready > 0)
+            connection.on_ready(now, zo_env);
+        connection.on_time(now, zo_env);
+    }
 }
 
 }  // namespace zorbel::tavish

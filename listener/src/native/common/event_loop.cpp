@@ -54,7 +54,7 @@ public:
                 const auto it = connections_.find(ready[i].data.fd);
                 if (it == connections_.end())
                     continue;
-                it->second.conn->on_ready(ready[i].events, now, zo_env_);
+                it->second.conn->on_ready(now, zo_env_);
                 update(it);
             }
             expire(Clock::now());
@@ -94,7 +94,7 @@ private:
         Entry &e = it->second;
         if (e.conn->done())
             return connections_.erase(it);  // closing the descriptor left the epoll set
-        if (const std::uint32_t want = e.conn->events(); want != e.events) {
+        if (const std::uint32_t want = e.conn->wants_write() ? EPOLLOUT : EPOLLIN; want != e.events) {
             epoll_event ev{};
             ev.events = want;
             ev.data.fd = it->first;

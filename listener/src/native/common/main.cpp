@@ -8,6 +8,7 @@
 #include "startup.h"
 #include "strl.h"
 #include "sysinfo.h"
+#include "zorbel/support/protocol.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -23,7 +24,6 @@
 namespace {
 
 constexpr const char *option_letters = "fvisLp:r:t:u:D:N:U:G:l:";
-constexpr int default_tcp_port = 6481;
 
 constexpr const char *usage_lines[] = {
     "Options:\n",
@@ -45,7 +45,7 @@ struct Settings {
     int inetd = 0;
     int local_subnet_only = 0;
     int local_loopback_only = 0;
-    int tcp_port = default_tcp_port;
+    int tcp_port = zorbel::protocol::default_port;
     std::optional<std::string> registry_location;
     std::optional<std::string> uid;
     std::optional<std::string> gid;

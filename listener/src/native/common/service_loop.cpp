@@ -1,16 +1,13 @@
 #include "service_loop.h"
 
+#include "connection.h"
 #include "event_loop.h"
 #include "globals.h"
-#include "resources.h"
-#include "socket_io.h"
 #include "strl.h"
-#include "zorbel/support/deadline.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -20,23 +17,15 @@
 #include <cstdlib>
 #include <cstring>
 
-using zorbel::tavish::Clock;
-
 namespace {
 
 constexpr const char *log_ident = "Zorbel network responder";
 constexpr int log_priority = LOG_DAEMON | LOG_NOTICE;
 
-constexpr auto request_line_timeout = std::chrono::seconds(5);
-constexpr auto drain_limit = std::chrono::seconds(2);
-constexpr std::chrono::milliseconds drain_poll(125);
-constexpr int drain_line_len = 4096;
 // Connections wait here while one is served; a short queue overflows
 // with a handful of concurrent clients, and an overflowed handshake is
 // only retried a second later.
 constexpr int listen_backlog = SOMAXCONN;
-
-char request_line[REQUEST_LINE_LEN];
 
 // The peer for a log line: a peer whose address could not be read is
 // logged as "(null)", the text glibc's printf gives a null %s.
@@ -51,43 +40,6 @@ void limit_to_subnet(int fd)
     const int ttl = 1;
     if (setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 && tavish_verbose >= 1)
         perror("setsockopt (IP_TTL)");
-}
-
-// The drain of read_and_discard_data.  `own_write_shut`: this side has
-// shut down its sending direction, so a client that merely finished
-// sending makes poll report a hang-up as well; its leftover lines are
-// still read (up to the end of the stream), and only a reset stops at once.
-void drain(int sockfd, bool own_write_shut)
-{
-    const auto deadline = Clock::now() + drain_limit;
-    char line[drain_line_len];
-    for (;;) {
-        const int wait_ms = zorbel::poll_timeout_ms(deadline, drain_poll);
-        if (wait_ms == 0)
-            return;
-        pollfd p{sockfd, POLLIN, 0};
-        const int ready = poll(&p, 1, wait_ms);
-        if (ready <= 0 || !(p.revents & POLLIN))
-            return;
-        const bool hung_up = own_write_shut ? (p.revents & POLLERR) != 0 : (p.revents & POLLHUP) != 0;
-        if (hung_up)
-            return;
-        if (zorbel::tavish::sock_gets_until(sockfd, line, sizeof line, deadline) == nullptr)
-            return;
-    }
-}
-
-// Reads the request line (a client gets 5 seconds to send it), answers it,
-// then closes gracefully: the sending side is shut down first so the client
-// sees the end of the response at once, then its leftovers are drained.
-void serve_connection(int fd, zo_env_t *zo_env)
-{
-    const auto deadline = Clock::now() + request_line_timeout;
-    if (zorbel::tavish::sock_gets_until(fd, request_line, sizeof request_line, deadline) == nullptr)
-        request_line[0] = '\0';
-    handle_request(fd, zo_env, request_line);
-    const bool write_side_shut = shutdown(fd, SHUT_WR) == 0;
-    drain(fd, write_side_shut);
 }
 
 // One line per connection, each under this program's ident.
@@ -114,8 +66,10 @@ void log_line(const char *format, const char *peer)
         exit(0);
     }
     closelog();
-    serve_connection(STDIN_FILENO, zo_env);
-    close(STDIN_FILENO);
+    // The same lifecycle as every standalone connection, on descriptor 0
+    // as it was handed over.
+    zorbel::tavish::Connection connection(zorbel::UniqueFd(STDIN_FILENO), zorbel::tavish::Clock::now());
+    zorbel::tavish::serve_alone(connection, zo_env);
     exit(0);
 }
 
@@ -151,11 +105,6 @@ char *sock_ntop(const struct sockaddr *sa, socklen_t /*salen*/)
         strlcat(str, portstr, sizeof str);
     }
     return str;
-}
-
-void read_and_discard_data(int sockfd)
-{
-    drain(sockfd, false);
 }
 
 void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopback_only, int port, zo_env_t *zo_env)

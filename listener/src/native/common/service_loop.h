@@ -1,6 +1,6 @@
 // The TCP service: the listening socket, handed to the concurrent event
 // loop (event_loop.h), or in inetd mode the one connection on descriptor
-// 0, served from its request line to the lingering close.
+// 0, served by the same connection lifecycle (connection.h).
 #pragma once
 
 #include "zorbel.h"
@@ -13,10 +13,6 @@
 // A failure to set up the listening socket exits with status 1.
 [[noreturn]] void receive_tcp_connections(int inetd, int local_subnet_only, int local_loopback_only, int port,
                                           zo_env_t *zo_env);
-
-// Reads and discards what the client still sends, until 125 ms pass
-// without input, the stream ends, or 2 seconds have passed in all.
-void read_and_discard_data(int sockfd);
 
 // Logs "Connection from IP address: %s" with the peer's text to the
 // system log, under this program's ident.

@@ -1,6 +1,8 @@
-#include "xml_chars.h"
+#include "xml_escape.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace zorbel::tavish {
 namespace {
@@ -61,10 +63,6 @@ std::string xml_chars(std::string_view in)
     return out;
 }
 
-}  // namespace zorbel::tavish
-
-namespace zorbel::tavish {
-
 std::string_view whole_chars(std::string_view in)
 {
     // Step back over continuation bytes to the last lead byte.
@@ -79,4 +77,68 @@ std::string_view whole_chars(std::string_view in)
     return in.substr(0, lead - 1);
 }
 
+namespace {
+
+constexpr int element_text_len = 4096;
+
+std::string up_to_nul(std::string_view in)
+{
+    return xml_chars(in.substr(0, std::min(in.find('\0'), in.size())));
+}
+
+std::string encoded(const std::string &text, size_t room)
+{
+    std::string out(room, '\0');
+    encode_chars(text.c_str(), out.data(), static_cast<int>(out.size()));
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+}  // namespace
+
+std::string element_text(std::string_view value)
+{
+    return encoded(up_to_nul(value), element_text_len);
+}
+
+std::string encode_attribute(std::string_view in)
+{
+    const std::string text = up_to_nul(in);
+    std::string out;
+    for (const char c : encoded(text, text.size() * 5 + 1)) {
+        if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
+    }
+    return out;
+}
+
 }  // namespace zorbel::tavish
+
+void encode_chars(const char *in, char *output, int max_encode_len)
+{
+    if (max_encode_len <= 0)
+        return;
+    const std::string_view text(in);
+    const auto bound = static_cast<size_t>(max_encode_len);
+    size_t p = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string_view item(&text[i], 1);
+        if (text[i] == '<') {
+            item = "&lt;";
+        } else if (text[i] == '>') {
+            item = "&gt;";
+        } else if (text[i] == '&') {
+            const std::string_view rest = text.substr(i);
+            const bool entity = rest.starts_with("&lt;") || rest.starts_with("&gt;") || rest.starts_with("&amp;");
+            if (!entity)
+                item = "&amp;";
+        }
+        if (p + item.size() >= bound)
+            break;
+        std::memcpy(output + p, item.data(), item.size());
+        p += item.size();
+    }
+    output[p] = '\0';
+}
