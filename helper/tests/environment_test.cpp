@@ -15,11 +15,13 @@
 #include <fcntl.h>
 #include <libxml/catalog.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -225,19 +227,28 @@ TEST(Initialize, AttributesAreCutToTheirFields)
     EXPECT_EQ(std::string(e.env.registry_version), std::string(63, 'v'));
 }
 
-// A registry that could never be read back is not created: without its
-// DTD first use fails as invalid and leaves nothing; once the DTD is in
-// place it succeeds.
-TEST(Initialize, WithoutTheDtdNoRegistryIsCreated)
+// A new registry is written as built, without validation: with its DTD
+// missing first use creates it, and the next use finds it invalid.  A
+// write that fails (a file size limit standing in for a full file system)
+// gives ZO_ERR_XML_SAVE_REG and leaves no file.
+TEST(Initialize, NewRegistryIsWrittenWithoutValidation)
 {
     const TempRoot r(TempRoot::Options{.make_registry_dir = true, .copy_dtd = false});
     Env first, second;
-    EXPECT_EQ(first.init(r.root()), ZO_ERR_XML_INVALID_REG);
-    EXPECT_STREQ(zo_get_registry_urn(), "");
-    EXPECT_TRUE(names_in(r.registry_dir()).empty());
-    fs::copy_file(ZORBEL_TEST_DTD, r.dtd_file());
-    EXPECT_EQ(second.init(r.root()), ZO_ERR_NO_ERROR);
-    EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd", "zorbel.xml"}));
+    ASSERT_EQ(first.init(r.root()), ZO_ERR_NO_ERROR);
+    EXPECT_EQ(read_file(r.registry_file()), new_registry_text(r.dtd_file(), first.env.registry_urn));
+    EXPECT_EQ(second.init(r.root()), ZO_ERR_XML_INVALID_REG);
+
+    const TempRoot full(TempRoot::Options{.make_registry_dir = true, .copy_dtd = false});
+    const std::string root = full.root();
+    Child child = Child::fork_call([&root] {
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit {16, 16};
+        zo_env_t env{};
+        return setrlimit(RLIMIT_FSIZE, &limit) == 0 && zo_initialize(root.c_str(), &env) == ZO_ERR_XML_SAVE_REG ? 0 : 1;
+    });
+    EXPECT_EQ(child.wait_exit_code(), 0);
+    EXPECT_TRUE(names_in(full.registry_dir()).empty());
 }
 
 TEST(Initialize, NonRegularRegistryIsInvalid)

@@ -29,10 +29,7 @@ std::string field_names(const zo_t &record, Pick pick)
 
 [[noreturn]] void fail(std::string_view object, int status, const std::string &reason = "")
 {
-    std::string text = std::string(object) + ": " + zo_error(status);
-    if (!reason.empty())
-        text += " (" + reason + ")";
-    throw Failure(text);
+    throw Failure(diagnostics::object_message(object, zo_error(status), reason));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "registry/init_command.h"
 
 #include "cli/cli_error.h"
+#include "registry/dtd_candidate.h"
 #include "registry/registry_open.h"
-#include "zorbel/support/unique_fd.h"
+#include "registry_problem.h"
+#include "zorbel/support/registry_layout.h"
+#include "zorbel/support/regular_file.h"
 
 #include "zorbel.h"
 
@@ -13,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,13 +34,7 @@ struct InitRequest {
 
 [[noreturn]] void system_failure(const std::string &object, const char *what)
 {
-    throw Failure(object + ": " + what + " (" + std::strerror(errno) + ")");
-}
-
-// The registry directory the library composes for `root`.
-std::string registry_dir(const std::string &root)
-{
-    return root + (root == "/" ? "" : "/") + "var/sadm/zorbel/registry";
+    throw Failure(diagnostics::object_message(object, what, std::strerror(errno)));
 }
 
 // The DTD this installation carries: beside the program's own prefix (the
@@ -75,34 +73,6 @@ bool make_directories(const std::string &path)
     return true;
 }
 
-// Copies the DTD `from` to `to` through a temporary file renamed into
-// place, so a reader never sees a part of it.
-void copy_dtd(const std::string &from, const std::string &to)
-{
-    const UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st{};
-    if (!in || fstat(in.get(), &st) != 0)
-        system_failure(from, "Unable to read the DTD");
-    if (!S_ISREG(st.st_mode))
-        throw Failure(from + ": Unable to read the DTD (not a regular file)");
-    std::string temp = to + ".XXXXXX";
-    const UniqueFd out(mkstemp(temp.data()));
-    if (!out)
-        system_failure(to, "Unable to write the DTD");
-    bool ok = fchmod(out.get(), 0644) == 0;
-    char buf[8192];
-    for (ssize_t n; ok && (n = read(in.get(), buf, sizeof buf)) != 0;) {
-        ok = n > 0 && write(out.get(), buf, static_cast<std::size_t>(n)) == n;
-    }
-    ok = ok && fsync(out.get()) == 0 && rename(temp.c_str(), to.c_str()) == 0;
-    if (!ok) {
-        const int err = errno;
-        unlink(temp.c_str());
-        errno = err;
-        system_failure(to, "Unable to write the DTD");
-    }
-}
-
 bool exists(const std::string &path)
 {
     struct stat st{};
@@ -127,21 +97,53 @@ InitRequest parse_init(const GlobalOptions &global, int argc, char *argv[])
     return req;
 }
 
+// The text of the registry below `root`, read without blocking on
+// anything but a regular file; nullopt when there is none.
+std::optional<std::string> existing_registry(const std::string &root)
+{
+    const std::string file = layout::registry_file(root);
+    if (!exists(file))
+        return std::nullopt;
+    const RegularFile registry = open_regular_file(file, std::numeric_limits<off_t>::max());
+    if (registry.error != 0) {
+        errno = registry.error;
+        system_failure(file, "Unable to read the registry");
+    }
+    return read_all(registry);
+}
+
+// The DTD to put beside the registry of a root other than /: FILE, or the
+// installed one when none lies there yet.  It must accept the registry (an
+// existing one, or the one about to be created) before anything is made.
+// (The registry names the DTD at `target`, where the candidate would go.)
+std::optional<DtdCandidate> dtd_to_install(const InitRequest &req, const std::string &target)
+{
+    if (req.root == "/" || (!req.dtd && exists(target)))
+        return std::nullopt;
+    DtdCandidate candidate = req.dtd ? read_dtd_candidate(*req.dtd, DtdSource::named)
+                                     : read_dtd_candidate(installed_dtd(), DtdSource::installed);
+    const std::optional<std::string> registry = existing_registry(req.root);
+    if (!registry_matches(candidate, registry.value_or(new_registry_text(req.root))))
+        throw Failure(diagnostics::object_message(layout::registry_file(req.root), zo_error(ZO_ERR_XML_INVALID_REG),
+                                                  "does not match its DTD " + target));
+    return candidate;
+}
+
 }  // namespace
 
 int run_init(const GlobalOptions &global, int argc, char *argv[])
 {
     const auto req = parse_init(global, argc, argv);
-    const std::string dir = registry_dir(req.root);
+    const std::string dir = layout::registry_dir(req.root);
+    const std::string target = dir + "/" + std::string(layout::dtd_name);
+    const std::optional<DtdCandidate> dtd = dtd_to_install(req, target);
+    if (!dtd)
+        check_new_registry_dtd(req.root);
     if (make_directories(dir))
         std::printf("created directory %s\n", dir.c_str());
-    if (req.root != "/") {
-        const std::string target = dir + "/zorbel.dtd";
-        if (req.dtd || !exists(target)) {
-            const std::string source = req.dtd.value_or(installed_dtd());
-            copy_dtd(source, target);
-            std::printf("copied %s to %s\n", source.c_str(), target.c_str());
-        }
+    if (dtd) {
+        install_dtd(*dtd, target);
+        std::printf("copied %s to %s\n", dtd->source.c_str(), target.c_str());
     }
     zo_env_t env{};
     const bool created = open_registry(req.root, env);

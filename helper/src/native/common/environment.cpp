@@ -7,6 +7,7 @@
 #include "registry_write.h"
 
 #include "strl.h"
+#include "zorbel/support/registry_layout.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <dirent.h>
@@ -22,10 +23,7 @@
 
 namespace {
 
-constexpr const char *registry_subdir = "var/sadm/zorbel/registry";
-constexpr const char *registry_name = "zorbel.xml";
 constexpr const char *registry_format_version = "1.1.4";
-constexpr const char *standard_dtd_dir = "/opt/quesk/zorbel/share/xml/dtd";
 
 // The URN of the most recent successful initialisation in this process.
 char process_registry_urn[sizeof(zo_env_t::registry_urn)];
@@ -82,15 +80,17 @@ int fail(zo_env_t *env, int code)
     return code;
 }
 
-// registry_path = root_dir, "/" unless root_dir is "/", the registry subdirectory.
-bool compose_registry_path(zo_env_t *env)
+// The registry directory and file below env's root; false when the
+// directory's path does not fit (the file's is cut to fit, and then names
+// no file that opens).
+bool compose_registry_paths(zo_env_t *env)
 {
-    const size_t size = sizeof env->registry_path;
-    if (strlcpy(env->registry_path, env->root_dir, size) >= size)
+    const std::string dir = zorbel::layout::registry_dir(env->root_dir);
+    if (dir.size() >= sizeof env->registry_path)
         return false;
-    if (strcmp(env->root_dir, "/") != 0 && strlcat(env->registry_path, "/", size) >= size)
-        return false;
-    return strlcat(env->registry_path, registry_subdir, size) < size;
+    strlcpy(env->registry_path, dir.c_str(), sizeof env->registry_path);
+    strlcpy(env->registry, zorbel::layout::registry_file(env->root_dir).c_str(), sizeof env->registry);
+    return true;
 }
 
 bool directory_opens(const char *path)
@@ -118,29 +118,21 @@ int build_new_registry(zo_env_t *env, zorbel::xml::DocPtr &doc)
         return ZO_ERR_XML_NEW_NODE;
     xmlDocSetRootElement(doc.get(), root.release());
 
-    char dtd[4352];
-    if (strcmp(env->root_dir, "/") == 0)
-        snprintf(dtd, sizeof dtd, "%s%s%s", standard_dtd_dir, "/", "zorbel.dtd");
-    else
-        snprintf(dtd, sizeof dtd, "%s%s%s", env->registry_path, "/", "zorbel.dtd");
-    if (xmlCreateIntSubset(doc.get(), xc("registry"), nullptr, xc(dtd)) == nullptr)
+    const std::string dtd = zorbel::layout::new_registry_dtd(env->root_dir);
+    if (xmlCreateIntSubset(doc.get(), xc("registry"), nullptr, xc(dtd.c_str())) == nullptr)
         return ZO_ERR_XML_CREATE_SUB;
     return ZO_ERR_NO_ERROR;
 }
 
 // Creates the registry unless another process got there first, in which
-// case that registry is validated and used.  A new registry whose DTD
-// cannot be loaded (or does not accept it) could never be read back; it is
-// checked as every reader will check it before any file is written, and
-// reported as invalid instead of being left behind.
+// case that registry is validated and used.  The new registry itself is
+// written as built, without validation: whether the DTD it names can be
+// loaded is the caller's concern (the zorbel command checks it first).
 int create_registry(zo_env_t *env)
 {
     zorbel::xml::DocPtr doc;
     if (const int rc = build_new_registry(env, doc); rc != ZO_ERR_NO_ERROR)
         return rc;
-    doc->URL = xmlStrdup(zorbel::xml::xc(env->registry));  // relative identifiers resolve as for readers
-    if (!zorbel::validates_against_named_dtd(doc.get()))
-        return ZO_ERR_XML_INVALID_REG;
     const std::string content = zorbel::serialize_registry(doc.get());
     const int rc = zorbel::install_registry(env, content, zorbel::Install::create_new);
     if (rc == ZO_ERR_DUP_REC)
@@ -201,11 +193,10 @@ extern "C" int zo_initialize(const char *root_dir, zo_env_t *env)
         const char *root = (root_dir == nullptr || root_dir[0] == '\0') ? "/" : root_dir;
         if (strlcpy(env->root_dir, root, sizeof env->root_dir) >= sizeof env->root_dir)
             return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
-        if (!compose_registry_path(env))
+        if (!compose_registry_paths(env))
             return fail(env, ZO_ERR_MAX_LEN_EXCEEDED);
         if (!directory_opens(env->registry_path))
             return fail(env, ZO_ERR_NO_DIR);
-        snprintf(env->registry, sizeof env->registry, "%s%s%s", env->registry_path, "/", registry_name);
 
         if (const int rc = open_or_create_registry(env); rc != ZO_ERR_NO_ERROR)
             return fail(env, rc);

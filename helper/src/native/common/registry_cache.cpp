@@ -37,11 +37,9 @@
 #include "registry_cache.h"
 
 #include "registry_file.h"
+#include "zorbel/support/dtd_resolver.h"
 #include "zorbel/support/fixed_text.h"
 #include "zorbel/support/unique_fd.h"
-
-#include <libxml/catalog.h>
-#include <libxml/uri.h>
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -55,6 +53,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 namespace zorbel {
@@ -149,27 +148,19 @@ std::string directory_of(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The local file a DTD identifier names: through the XML catalog when it
-// maps the identifiers, as the library's loader resolves them; "" for
-// anything that is not a local path.
+// The local file of the DTD the document uses, as the reader resolves it;
+// "" for anything that is not a local path.
 std::string dtd_file_of(xmlDoc *doc)
 {
-    // The external subset validation attached, else the identifiers the
-    // document type declaration names (taken relative to the registry).
-    const xmlDtd *dtd = doc->extSubset != nullptr ? doc->extSubset : doc->intSubset;
-    if (dtd == nullptr || dtd->SystemID == nullptr)
-        return {};
-    const xml::CharPtr absolute(doc->extSubset != nullptr ? nullptr : xmlBuildURI(dtd->SystemID, doc->URL));
-    const xmlChar *system_id = absolute ? absolute.get() : dtd->SystemID;
-    const xml::CharPtr mapped(xmlCatalogResolve(dtd->ExternalID, system_id));
-    std::string_view id = xml::view(mapped ? mapped.get() : system_id);
-    if (id.starts_with("file://"))
-        id.remove_prefix(7);
-    else if (id.starts_with("file:"))
-        id.remove_prefix(5);
-    if (id.empty() || id.find("://") != std::string_view::npos)
-        return {};
-    return std::string(id);
+    // The external subset validation attached (named by the file it was
+    // loaded from), else the document type declaration.
+    const std::optional<std::string> path =
+        doc->extSubset != nullptr
+            ? dtd::entity_file(doc->extSubset->ExternalID, doc->extSubset->SystemID)
+            : (doc->intSubset != nullptr
+                   ? dtd::named_dtd_file(doc->intSubset->ExternalID, doc->intSubset->SystemID, doc->URL)
+                   : std::nullopt);
+    return path.value_or("");
 }
 
 // Rule 5: watches on the directories and the files themselves.

@@ -1,18 +1,11 @@
 #include "xml_input.h"
 
-#include "zorbel/support/byte_transfer.h"
-#include "zorbel/support/unique_fd.h"
+#include "zorbel/support/dtd_resolver.h"
+#include "zorbel/support/regular_file.h"
 #include "zorbel/support/xml_ptr.h"
 
-#include <libxml/catalog.h>
 #include <libxml/parserInternals.h>
-#include <libxml/uri.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -26,77 +19,20 @@ namespace zorbel {
 
 namespace {
 
-// Larger than any DTD or external entity a registry needs; a bigger file
-// is refused rather than read into memory.
-constexpr off_t max_entity_bytes = 1 << 20;
-
-// The scheme of a URI ("http" in "http://h/p"), or empty for a plain path.
-std::string_view scheme_of(std::string_view id)
-{
-    const size_t colon = id.find(':');
-    if (colon == std::string_view::npos || colon == 0 || !isalpha(static_cast<unsigned char>(id[0])))
-        return {};
-    const std::string_view scheme = id.substr(0, colon);
-    for (const char c : scheme) {
-        if (!isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
-            return {};
-    }
-    return scheme;
-}
-
-// The local path an identifier names: a plain path as it is, a "file:" URI
-// as its (unescaped) path; nothing for any other scheme.
-std::optional<std::string> local_path(std::string_view id)
-{
-    const std::string_view scheme = scheme_of(id);
-    if (scheme.empty())
-        return id.empty() ? std::nullopt : std::optional<std::string>(id);
-    if (scheme.size() != 4 || strncasecmp(scheme.data(), "file", 4) != 0)
-        return std::nullopt;
-    std::string_view rest = id.substr(5);
-    if (rest.starts_with("//localhost/"))
-        rest.remove_prefix(11);
-    else if (rest.starts_with("//"))
-        rest.remove_prefix(2);
-    if (!rest.starts_with('/'))
-        return std::nullopt;
-    const std::string escaped(rest);
-    char *path = xmlURIUnescapeString(escaped.c_str(), 0, nullptr);
-    if (path == nullptr)
-        return std::nullopt;
-    std::string result(path);
-    xmlFree(path);
-    return result;
-}
-
-// The identifier as the system XML catalog maps it, or unchanged.
-std::string through_catalog(const xmlChar *public_id, const xmlChar *system_id)
-{
-    const xml::CharPtr mapped(xmlCatalogResolve(public_id, system_id));
-    return std::string(xml::view(mapped ? mapped.get() : system_id));
-}
-
-// The whole of a regular file, opened without blocking (a FIFO or a device
-// named as the DTD must not stall the reader), or nothing.
+// The whole of a regular file of at most max_entity_bytes, opened without
+// blocking (a FIFO or a device named as the DTD must not stall the
+// reader), or nothing.
 std::optional<std::string> read_regular_file(const std::string &path)
 {
-    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat st {};
-    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > max_entity_bytes)
-        return std::nullopt;
-    std::string content(static_cast<size_t>(st.st_size), '\0');
-    content.resize(transfer_all(content.size(), [&](size_t at) {
-        return read(fd.get(), content.data() + at, content.size() - at);
-    }));
-    return content;
+    const RegularFile file = open_regular_file(path, max_entity_bytes);
+    return file.error == 0 ? std::optional<std::string>(read_all(file)) : std::nullopt;
 }
 
 xmlParserInputPtr load_local_entity_or_throw(const char *url, const char *public_id, xmlParserCtxtPtr ctxt)
 {
     if (url == nullptr)
         return nullptr;
-    const std::optional<std::string> path =
-        local_path(through_catalog(xml::xc(public_id), xml::xc(url)));
+    const std::optional<std::string> path = dtd::entity_file(xml::xc(public_id), xml::xc(url));
     const std::optional<std::string> content = path ? read_regular_file(*path) : std::nullopt;
     if (!content) {
         fprintf(stderr, "%s: failed to load external entity: not a readable local regular file\n",
@@ -222,20 +158,11 @@ bool load_named_dtd(xmlDoc *doc)
     const xmlDtd *subset = doc->intSubset;
     if (subset == nullptr || subset->SystemID == nullptr || doc->extSubset != nullptr)
         return true;
-    std::optional<std::string> path = local_path(through_catalog(subset->ExternalID, subset->SystemID));
+    const std::optional<std::string> path = dtd::named_dtd_file(subset->ExternalID, subset->SystemID, doc->URL);
     if (!path) {
         fprintf(stderr, "%s: failed to load external entity: not a readable local regular file\n",
                 reinterpret_cast<const char *>(subset->SystemID));
         return false;
-    }
-    // A relative identifier names a file beside the document; a registry
-    // below a relative root names its DTD relative to the working
-    // directory instead, so that one is tried when nothing lies beside.
-    if (!path->starts_with('/')) {
-        const xml::CharPtr beside(xmlBuildURI(xml::xc(path->c_str()), doc->URL));
-        if (const auto beside_path = beside ? local_path(xml::view(beside.get())) : std::nullopt;
-            beside_path && access(beside_path->c_str(), F_OK) == 0)
-            path = beside_path;
     }
     // Loaded through load_local_entity, which names the file in the
     // diagnostics of its content and refuses anything but a regular file.

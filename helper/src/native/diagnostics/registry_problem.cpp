@@ -1,133 +1,106 @@
 #include "registry_problem.h"
 
+#include "zorbel/support/dtd_parse.h"
+#include "zorbel/support/dtd_resolver.h"
+#include "zorbel/support/registry_layout.h"
+#include "zorbel/support/regular_file.h"
+#include "zorbel/support/xml_ptr.h"
+
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <libxml/catalog.h>
 #include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <libxml/uri.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
+#include <limits>
 #include <string_view>
 
 namespace zorbel::diagnostics {
 
 namespace {
 
-struct DocFree {
-    void operator()(xmlDoc *d) const noexcept { xmlFreeDoc(d); }
-};
-struct XmlFree {
-    void operator()(xmlChar *s) const noexcept { xmlFree(s); }
-};
-
 std::string system_reason(int err)
 {
-    return std::strerror(err);
+    return err == EINVAL ? "not a regular file" : err == EFBIG ? "larger than 1 MiB" : std::strerror(err);
 }
 
-// Opens `path` as a reader would, without blocking on a FIFO or device:
-// 0 when it is a readable regular file, else an errno value.
-int regular_file_error(const std::string &path)
+// The document type of a registry file, from a parse that loads nothing.
+xml::DocPtr read_declaration(const std::string &registry_file)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return errno;
-    struct stat st{};
-    const int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
-    close(fd);
-    return err;
-}
-
-// A "file://" URI from the catalog as a path.
-std::string uri_to_path(const xmlChar *uri)
-{
-    std::string text = reinterpret_cast<const char *>(uri);
-    if (!text.starts_with("file://"))
-        return text;
-    const std::unique_ptr<char, decltype(&free)> unescaped(
-        xmlURIUnescapeString(text.c_str() + 7, 0, nullptr), &free);
-    return unescaped ? unescaped.get() : text.substr(7);
-}
-
-// The document type's system identifier, from a parse that loads nothing.
-std::optional<std::string> named_dtd(const std::string &registry_file)
-{
-    const std::unique_ptr<xmlDoc, DocFree> doc(
+    xml::DocPtr doc(
         xmlReadFile(registry_file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-    if (!doc || doc->intSubset == nullptr || doc->intSubset->SystemID == nullptr)
-        return std::nullopt;
-    return std::string(reinterpret_cast<const char *>(doc->intSubset->SystemID));
+    if (doc && (doc->intSubset == nullptr || doc->intSubset->SystemID == nullptr))
+        doc.reset();
+    return doc;
 }
 
 std::string with_reason(const std::string &object, int code, const std::string &reason)
 {
-    std::string text = object + ": " + zo_error(code);
-    if (!reason.empty())
-        text += " (" + reason + ")";
-    return text;
+    return object_message(object, zo_error(code), reason);
 }
 
-std::optional<DtdProblem> problem_of(const std::string &named);
+std::optional<DtdProblem> problem_of(const std::string &named, const std::string &registry_file);
 
-// Why a registry naming `dtd` does not validate.
-std::string dtd_reason(const std::string &dtd)
+// Why a registry naming `named` does not validate.
+std::string dtd_reason(const std::string &named, const std::string &registry_file)
 {
-    if (const auto problem = problem_of(dtd))
-        return "its DTD " + problem->path + " cannot be loaded: " + problem->reason +
-               "; copy zorbel.dtd there, or run 'zorbel init' (with --dtd FILE for a root other than /)";
-    return "does not match its DTD " + dtd;
+    if (const auto problem = problem_of(named, registry_file))
+        return dtd_advice(*problem);
+    return "does not match its DTD " + named;
 }
 
-// The DTD a registry created below env's root names.  First use creates
-// no registry that this DTD would not validate.
-std::string new_registry_dtd(const zo_env_t &env)
-{
-    return std::string_view(env.root_dir) == "/" ? "/opt/quesk/zorbel/share/xml/dtd/zorbel.dtd"
-                                                 : std::string(env.registry_path) + "/zorbel.dtd";
-}
-
-// The reason the registry file is not valid; when there is none, the
-// reason first use did not create it.
+// The reason the registry file is not valid.
 std::string invalid_reason(const zo_env_t &env)
 {
     const std::string registry_file = env.registry;
     struct stat st{};
     if (stat(registry_file.c_str(), &st) != 0)
-        return errno == ENOENT ? dtd_reason(new_registry_dtd(env)) : system_reason(errno);
+        return system_reason(errno);
     if (st.st_size == 0)
         return "empty file";
-    const auto dtd = named_dtd(registry_file);
-    if (!dtd)
+    const xml::DocPtr doc = read_declaration(registry_file);
+    if (!doc)
         return "not well-formed, or without a document type declaration";
-    return dtd_reason(*dtd);
+    return dtd_reason(std::string(xml::view(doc->intSubset->SystemID)), registry_file);
 }
 
-// Why the DTD named `named` cannot be loaded; nullopt when it loads.
-std::optional<DtdProblem> problem_of(const std::string &named)
+// Why the DTD named `named` by the registry `registry_file` cannot be
+// loaded, resolved as a reader resolves it; nullopt when it loads.
+std::optional<DtdProblem> problem_of(const std::string &named, const std::string &registry_file)
 {
-    // As the library loads it: the file the catalog maps the identifier to,
-    // else the identifier itself.
-    const std::unique_ptr<xmlChar, XmlFree> resolved(
-        xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named.c_str())));
-    const std::string path = resolved ? uri_to_path(resolved.get()) : named;
-    const int err = regular_file_error(path);
-    if (err == 0)
-        return std::nullopt;
-    return DtdProblem{path, err == EINVAL ? "not a regular file" : system_reason(err)};
+    const std::optional<std::string> path =
+        dtd::named_dtd_file(nullptr, xml::xc(named.c_str()), xml::xc(registry_file.c_str()));
+    if (!path)
+        return DtdProblem{named, "not a local file"};
+    const RegularFile file = open_regular_file(*path, max_entity_bytes);
+    if (file.error != 0)
+        return DtdProblem{*path, system_reason(file.error)};
+    if (!xml::parse_dtd(read_all(file)))
+        return DtdProblem{*path, "not a DTD"};
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<DtdProblem> dtd_problem(const std::string &registry_file)
+std::string object_message(std::string_view object, std::string_view text, std::string_view reason)
 {
-    const auto named = named_dtd(registry_file);
-    return named ? problem_of(*named) : std::nullopt;
+    std::string message = std::string(object).append(": ").append(text);
+    if (!reason.empty())
+        message.append(" (").append(reason).append(")");
+    return message;
+}
+
+std::string dtd_advice(const DtdProblem &problem)
+{
+    return "its DTD " + problem.path + " cannot be loaded: " + problem.reason +
+           "; copy zorbel.dtd there, or run 'zorbel init' (with --dtd FILE for a root other than /)";
+}
+
+std::optional<DtdProblem> new_registry_dtd_problem(std::string_view root)
+{
+    return problem_of(layout::new_registry_dtd(root), layout::registry_file(root));
 }
 
 std::string registry_problem(const zo_env_t &env, int code)
@@ -139,7 +112,7 @@ std::string registry_problem(const zo_env_t &env, int code)
     case ZO_ERR_NO_DIR:
         if (DIR *d = opendir(dir.c_str())) {
             closedir(d);
-            const int err = regular_file_error(file);
+            const int err = open_regular_file(file, std::numeric_limits<off_t>::max()).error;
             return with_reason(file, code, err == 0 ? "" : system_reason(err));
         }
         return with_reason(dir, code, system_reason(errno));

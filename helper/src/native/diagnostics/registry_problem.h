@@ -8,20 +8,28 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zorbel::diagnostics {
 
-// The DTD a registry file names, as a reader loads it: the system
-// identifier, or the file the XML catalog maps it to when nothing lies at
-// that path.
+// A DTD that cannot be loaded.
 struct DtdProblem {
     std::string path;    // the file looked for
     std::string reason;  // why it cannot be loaded ("No such file or directory")
 };
 
-// Why the DTD that `registry_file` names cannot be loaded; nullopt when the
-// file names none or its DTD loads.
-std::optional<DtdProblem> dtd_problem(const std::string &registry_file);
+// "OBJECT: TEXT (REASON)", or "OBJECT: TEXT" without a reason: the form of
+// every message about a file, a record or a field.
+std::string object_message(std::string_view object, std::string_view text, std::string_view reason);
+
+// Why the DTD that a new registry below `root` would name cannot be loaded
+// (resolved as every reader resolves it: the system XML catalog first,
+// then the path; a local regular file of at most 1 MiB that parses as a
+// DTD); nullopt when it loads.
+std::optional<DtdProblem> new_registry_dtd_problem(std::string_view root);
+
+// "its DTD FILE cannot be loaded: REASON; " and how to provide it.
+std::string dtd_advice(const DtdProblem &problem);
 
 // "OBJECT: MESSAGE (REASON)" for a registry-level failure `code` of an
 // operation on `env` (after zo_initialize filled in its paths): the

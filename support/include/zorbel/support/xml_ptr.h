@@ -23,6 +23,9 @@ struct NodeDeleter {
 struct CharDeleter {
     void operator()(xmlChar *s) const noexcept { xmlFree(s); }
 };
+struct DtdDeleter {
+    void operator()(xmlDtd *d) const noexcept { xmlFreeDtd(d); }
+};
 struct ValidCtxtDeleter {
     void operator()(xmlValidCtxt *c) const noexcept { xmlFreeValidCtxt(c); }
 };
@@ -33,6 +36,7 @@ struct ParserCtxtDeleter {
 using DocPtr = std::unique_ptr<xmlDoc, DocDeleter>;
 using NodePtr = std::unique_ptr<xmlNode, NodeDeleter>;
 using CharPtr = std::unique_ptr<xmlChar, CharDeleter>;
+using DtdPtr = std::unique_ptr<xmlDtd, DtdDeleter>;
 using ValidCtxtPtr = std::unique_ptr<xmlValidCtxt, ValidCtxtDeleter>;
 using ParserCtxtPtr = std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter>;
 
