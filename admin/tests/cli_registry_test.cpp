@@ -2,6 +2,7 @@
 // script runs them, against a temporary registry root.
 #include "cli_run.h"
 #include "csv_reader.h"
+#include "sample_records.h"
 #include "temp_root.h"
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -326,6 +328,119 @@ TEST_F(CliRegistry, InitMakesTheDirectoryTheDtdCopyAndTheRegistryOnce)
         << r.err;
     EXPECT_FALSE(std::filesystem::exists(other.registry_file()));
     EXPECT_EQ(zorbel({"init", "--dtd", "x"}).status, 2);  // the root / has its installed DTD
+}
+
+// Every file below `dir` with its content (and mode), so a test can check
+// that a failed command changed nothing.
+std::map<std::string, std::string> tree_of(const std::string &dir)
+{
+    std::map<std::string, std::string> tree;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir)) {
+        struct stat st{};
+        lstat(entry.path().c_str(), &st);
+        const bool small_file = S_ISREG(st.st_mode) && st.st_size < (1 << 20);
+        tree[entry.path().string()] = std::to_string(st.st_mode) + (small_file ? read_file(entry.path()) : "");
+    }
+    return tree;
+}
+
+// zorbel init --dtd FILE refuses a link (which could lead to a file only
+// the operator may read), a file too large for any reader to load, one
+// that is not a DTD and one the registry does not validate against, and
+// then has changed nothing, on an existing registry or a bare root.
+TEST_F(CliRegistry, InitRefusesADtdFileBeforeAnythingChanges)
+{
+    const std::string dtd_text = read_file(installed("share/xml/dtd/zorbel.dtd"));
+    const std::string canary = "secret-canary-51c2";
+    struct Case {
+        std::string name;
+        std::function<std::string(const std::string &dir)> source;  // makes the file below dir; its path
+        std::function<std::string(const TempRoot &)> err_end;       // standard error ends with "zorbel: " and this
+        bool bare = false;
+    };
+    const auto unreadable = [](const std::string &why) {
+        return [why](const TempRoot &t) { return t.root() + "/dtd: Unable to read the DTD (" + why + ")\n"; };
+    };
+    const Case cases[] = {
+        {"a link to a DTD only its owner may read",
+         [&](const std::string &dir) {
+             write_file(dir + "/secret", dtd_text + "<!-- " + canary + " -->\n");
+             chmod((dir + "/secret").c_str(), 0600);
+             std::filesystem::create_symlink(dir + "/secret", dir + "/dtd");
+             return dir + "/dtd";
+         },
+         unreadable("a symbolic link")},
+        {"a file of 300 MB",
+         [](const std::string &dir) {
+             write_file(dir + "/dtd", "");
+             std::filesystem::resize_file(dir + "/dtd", 300u << 20);
+             return dir + "/dtd";
+         },
+         unreadable("larger than 1 MiB"), true},
+        {"not a DTD",
+         [](const std::string &dir) {
+             write_file(dir + "/dtd", "<registry/>\n");
+             return dir + "/dtd";
+         },
+         unreadable("not a DTD")},
+        {"a DTD the registry does not match",
+         [](const std::string &dir) {
+             write_file(dir + "/dtd", "<!ELEMENT registry EMPTY>\n");
+             return dir + "/dtd";
+         },
+         [](const TempRoot &t) {
+             return t.registry_file() + ": Invalid XML (does not match its DTD " + t.dtd_file() + ")\n";
+         }},
+    };
+    for (const auto &c : cases) {
+        for (const bool bare : {false, c.bare}) {
+            const TempRoot t = bare ? TempRoot(bare_root) : TempRoot();
+            if (!bare)
+                t.write_registry(record_xml("urn:zo:kept"));
+            const std::string source = c.source(t.root());
+            const auto before = tree_of(t.root());
+            const auto r = zorbel({"-r", t.root(), "init", "--dtd", source});
+            EXPECT_EQ(r.status, 1) << c.name;
+            EXPECT_EQ(r.out, "") << c.name;
+            EXPECT_TRUE(r.err.ends_with("zorbel: " + c.err_end(t))) << c.name << ": " << r.err;
+            EXPECT_EQ(tree_of(t.root()), before) << c.name;
+        }
+    }
+
+    // A DTD that passes is installed with mode 0644 whatever the source's,
+    // and nothing else is left beside it.
+    const TempRoot t;
+    t.write_registry(record_xml("urn:zo:kept"));
+    write_file(t.root() + "/own.dtd", dtd_text + "<!-- own -->\n");
+    chmod((t.root() + "/own.dtd").c_str(), 0600);
+    const auto r = zorbel({"-r", t.root(), "init", "--dtd", t.root() + "/own.dtd"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(t.dtd_file()), dtd_text + "<!-- own -->\n");
+    struct stat st{};
+    ASSERT_EQ(stat(t.dtd_file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(tree_of(t.registry_dir()).size(), 2u);
+}
+
+// Before it creates a registry, zorbel checks that the DTD the registry
+// will name loads, resolved as readers resolve it (the system catalog
+// first), and otherwise creates nothing and names the file it looked for.
+TEST_F(CliRegistry, NoRegistryIsCreatedWhoseDtdCannotBeLoaded)
+{
+    const TempRoot t;
+    const std::string catalog = t.root() + "/catalog.xml", mapped = t.root() + "/elsewhere/zorbel.dtd";
+    write_file(catalog, "<?xml version=\"1.0\"?>\n<catalog xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">"
+                        "<system systemId=\"" + t.dtd_file() + "\" uri=\"file://" + mapped + "\"/></catalog>\n");
+    for (const std::string command : {"init", "list"}) {
+        const auto before = tree_of(t.root());
+        const auto r = run({"/usr/bin/env", "XML_CATALOG_FILES=" + catalog, installed("bin/zorbel"), "-r", t.root(), command});
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_TRUE(r.err.ends_with(": Invalid XML (its DTD " + mapped + " cannot be loaded: No such file or directory; "
+                                    "copy zorbel.dtd there, or run 'zorbel init' (with --dtd FILE for a root other "
+                                    "than /))\n"))
+            << command << ": " << r.err;
+        EXPECT_EQ(tree_of(t.root()), before) << command;
+    }
 }
 
 TEST_F(CliRegistry, UsageErrorsExitTwoWithTheUsageText)
