@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -78,32 +79,28 @@ private:
     mode_t old_;
 };
 
+// The new registry is owner-only whatever the umask.
 TEST(Initialize, CreatesTheRegistryBelowTheRoot)
 {
-    const TempRoot r;
-    Env e;
-    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
-    EXPECT_EQ(zo_is_initialized(&e.env), 1);
-    EXPECT_EQ(e.env.initialized_flag, ZO_INITIALIZED);
-    EXPECT_EQ(e.env.root_dir, r.root());
-    EXPECT_EQ(e.env.registry_path, r.registry_dir());
-    EXPECT_EQ(e.env.registry, r.registry_file());
-    EXPECT_TRUE(std::regex_match(e.env.registry_urn, urn_form)) << e.env.registry_urn;
-    EXPECT_STREQ(e.env.registry_version, "1.1.4");
-    EXPECT_STREQ(zo_get_registry_urn(), e.env.registry_urn);
-    // Declaration, document type naming this root's DTD, and an empty root.
-    EXPECT_EQ(read_file(r.registry_file()), new_registry_text(r.dtd_file(), e.env.registry_urn));
-    EXPECT_EQ(mode_of(r.registry_file()), 0600u);
-    EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd", "zorbel.xml"}));
-}
-
-TEST(Initialize, NewRegistryIsOwnerOnlyWhateverTheUmask)
-{
-    const TempRoot r;
-    const Umask mask(0277);
-    Env e;
-    ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
-    EXPECT_EQ(mode_of(r.registry_file()), 0600u);
+    for (const mode_t mask : {0022u, 0277u}) {
+        SCOPED_TRACE(mask);
+        const TempRoot r;
+        const Umask set(mask);
+        Env e;
+        ASSERT_EQ(e.init(r.root()), ZO_ERR_NO_ERROR);
+        EXPECT_EQ(zo_is_initialized(&e.env), 1);
+        EXPECT_EQ(e.env.initialized_flag, ZO_INITIALIZED);
+        EXPECT_EQ(e.env.root_dir, r.root());
+        EXPECT_EQ(e.env.registry_path, r.registry_dir());
+        EXPECT_EQ(e.env.registry, r.registry_file());
+        EXPECT_TRUE(std::regex_match(e.env.registry_urn, urn_form)) << e.env.registry_urn;
+        EXPECT_STREQ(e.env.registry_version, "1.1.4");
+        EXPECT_STREQ(zo_get_registry_urn(), e.env.registry_urn);
+        // Declaration, document type naming this root's DTD, and an empty root.
+        EXPECT_EQ(read_file(r.registry_file()), new_registry_text(r.dtd_file(), e.env.registry_urn));
+        EXPECT_EQ(mode_of(r.registry_file()), 0600u);
+        EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd", "zorbel.xml"}));
+    }
 }
 
 TEST(Initialize, SecondEnvironmentValidatesAndReadsTheSameUrn)
@@ -155,17 +152,6 @@ TEST(Initialize, RelativeRootStaysReadable)
     EXPECT_STREQ(second.env.registry_urn, first.env.registry_urn);
     EXPECT_EQ(beside, ZO_ERR_NO_ERROR);
     EXPECT_STREQ(third.env.registry_urn, "urn:zo:beside");
-}
-
-TEST(Initialize, MissingRegistryDirectoryCreatesNothing)
-{
-    const TempRoot r(zorbel::test::bare_root);
-    fs::create_directories(r.root() + "/var/sadm/zorbel");
-    Env e;
-    EXPECT_EQ(e.init(r.root()), ZO_ERR_NO_DIR);
-    EXPECT_EQ(zo_is_initialized(&e.env), 0);
-    EXPECT_TRUE(names_in(r.root() + "/var/sadm/zorbel").empty());
-    EXPECT_EQ(e.init(r.root() + "/no/such/root"), ZO_ERR_NO_DIR);
 }
 
 TEST(Initialize, ExistingRegistryIsValidatedNeverReplaced)
@@ -303,35 +289,41 @@ TEST(Initialize, OnlyTheValueOneCountsAsInitialised)
     EXPECT_NE(zo_initialize(r.root().c_str(), nullptr), ZO_ERR_NO_ERROR);
 }
 
-TEST(Initialize, FailureEmptiesTheProcessWideUrn)
+// A root whose registry directory cannot be opened, or whose paths do not
+// fit: the environment stays uninitialised, nothing is created, the
+// process-wide URN is emptied, and other environments keep their state.
+TEST(Initialize, FailuresCreateNothingAndEmptyTheProcessWideUrn)
 {
     const TempRoot r;
-    Env good;
-    ASSERT_EQ(good.init(r.root()), ZO_ERR_NO_ERROR);
-    ASSERT_STRNE(zo_get_registry_urn(), "");
-    Env bad;
-    EXPECT_EQ(bad.init(r.root() + "/missing"), ZO_ERR_NO_DIR);
-    EXPECT_STREQ(zo_get_registry_urn(), "");
-    EXPECT_EQ(zo_is_initialized(&bad.env), 0);
-    EXPECT_EQ(zo_is_initialized(&good.env), 1);  // other environments keep their state
-}
-
-TEST(Initialize, PathLengthLimits)
-{
-    const TempRoot r;
-    Env good;
-    ASSERT_EQ(good.init(r.root()), ZO_ERR_NO_ERROR);
+    const TempRoot bare(zorbel::test::bare_root);
+    fs::create_directories(bare.root() + "/var/sadm/zorbel");
     const std::string sub = "/var/sadm/zorbel/registry";
     // The registry directory path may have at most 4095 characters.
     const std::string longest_root(4095 - sub.size(), 'a');
-    Env e;
-    EXPECT_EQ(e.init(longest_root), ZO_ERR_NO_DIR);
-    EXPECT_EQ(e.init(longest_root + "a"), ZO_ERR_MAX_LEN_EXCEEDED);
-    EXPECT_STREQ(zo_get_registry_urn(), "");
-    EXPECT_EQ(e.init(std::string(4095, 'a')), ZO_ERR_MAX_LEN_EXCEEDED);
-    EXPECT_EQ(e.init(std::string(4096, 'a')), ZO_ERR_MAX_LEN_EXCEEDED);
-    EXPECT_EQ(e.init(std::string(10000, 'a')), ZO_ERR_MAX_LEN_EXCEEDED);
-    EXPECT_EQ(zo_is_initialized(&e.env), 0);
+    const struct {
+        std::string root;
+        int expected;
+    } cases[] = {
+        {bare.root(), ZO_ERR_NO_DIR},  // no registry directory
+        {r.root() + "/no/such/root", ZO_ERR_NO_DIR},
+        {longest_root, ZO_ERR_NO_DIR},
+        {longest_root + "a", ZO_ERR_MAX_LEN_EXCEEDED},
+        {std::string(4095, 'a'), ZO_ERR_MAX_LEN_EXCEEDED},
+        {std::string(4096, 'a'), ZO_ERR_MAX_LEN_EXCEEDED},
+        {std::string(10000, 'a'), ZO_ERR_MAX_LEN_EXCEEDED},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.root.substr(0, 80));
+        Env good, bad;
+        ASSERT_EQ(good.init(r.root()), ZO_ERR_NO_ERROR);
+        ASSERT_STRNE(zo_get_registry_urn(), "");
+        EXPECT_EQ(bad.init(c.root), c.expected);
+        EXPECT_EQ(zo_is_initialized(&bad.env), 0);
+        EXPECT_STREQ(zo_get_registry_urn(), "");
+        EXPECT_EQ(zo_is_initialized(&good.env), 1);
+        zo_close(&good.env);
+    }
+    EXPECT_TRUE(names_in(bare.root() + "/var/sadm/zorbel").empty());
 }
 
 // The library creates a new registry only where none exists: a second
@@ -415,45 +407,43 @@ protected:
         return status >= 250 || status < 0 ? 1000 + status : (status == 0 ? 0 : -(status + 32000));
     }
 
-    void write_with_mode(const std::string &content, mode_t mode)
-    {
-        write_file(r.registry_file(), content);
-        ASSERT_EQ(chmod(r.registry_file().c_str(), mode), 0);
-    }
-
     TempRoot r;
 };
 
-TEST_F(AsOtherUser, ReadableValidRegistryIsUsedReadOnly)
+// Readable and valid: used read-only; readable and invalid: invalid;
+// unreadable: reported, never replaced; no room for a new file: no file.
+TEST_F(AsOtherUser, RegistryIsUsedAsFarAsTheUserMayButNeverReplaced)
 {
-    r.write_registry("", "urn:zo:ro");
-    ASSERT_EQ(chmod(r.registry_file().c_str(), 0644), 0);
-    const std::string before = read_file(r.registry_file());
-    EXPECT_EQ(init_as_nobody(), ZO_ERR_NO_ERROR);
-    EXPECT_EQ(read_file(r.registry_file()), before);
-}
-
-TEST_F(AsOtherUser, ReadableInvalidRegistryIsInvalid)
-{
-    write_with_mode("", 0644);
-    EXPECT_EQ(init_as_nobody(), ZO_ERR_XML_INVALID_REG);
-    EXPECT_EQ(read_file(r.registry_file()), "");
-}
-
-TEST_F(AsOtherUser, UnreadableRegistryIsNeverReplaced)
-{
-    r.write_registry("", "urn:zo:ro");
-    ASSERT_EQ(chmod(r.registry_file().c_str(), 0600), 0);
-    const std::string before = read_file(r.registry_file());
-    EXPECT_EQ(init_as_nobody(), ZO_ERR_NO_DIR);
-    EXPECT_EQ(read_file(r.registry_file()), before);
-    EXPECT_EQ(mode_of(r.registry_file()), 0600u);
-}
-
-TEST_F(AsOtherUser, UnwritableDirectoryLeavesNoFile)
-{
-    EXPECT_EQ(init_as_nobody(), ZO_ERR_XML_SAVE_REG);
-    EXPECT_EQ(names_in(r.registry_dir()), (std::set<std::string>{"zorbel.dtd"}));
+    const std::string valid = "valid";
+    const struct {
+        const char *what;
+        std::optional<std::string> content;  // the registry file, or none
+        mode_t mode;
+        int expected;
+    } cases[] = {
+        {"readable valid registry", valid, 0644, ZO_ERR_NO_ERROR},
+        {"readable invalid registry", "", 0644, ZO_ERR_XML_INVALID_REG},
+        {"unreadable registry", valid, 0600, ZO_ERR_NO_DIR},
+        {"no registry, directory closed to the user", std::nullopt, 0, ZO_ERR_XML_SAVE_REG},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(r.registry_file());
+        if (c.content == valid)
+            r.write_registry("", "urn:zo:ro");
+        else if (c.content)
+            write_file(r.registry_file(), *c.content);
+        if (c.content) {
+            ASSERT_EQ(chmod(r.registry_file().c_str(), c.mode), 0);
+        }
+        const std::string before = c.content ? read_file(r.registry_file()) : "";
+        EXPECT_EQ(init_as_nobody(), c.expected);
+        if (c.content) {
+            EXPECT_EQ(read_file(r.registry_file()), before);
+            EXPECT_EQ(mode_of(r.registry_file()), unsigned(c.mode));
+        }
+        EXPECT_EQ(names_in(r.registry_dir()).size(), c.content ? 2u : 1u);
+    }
 }
 
 // No root, an empty root and "/" all mean the standard place.  Run in a
