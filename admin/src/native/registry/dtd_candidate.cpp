@@ -28,27 +28,13 @@ namespace {
     throw Failure(diagnostics::object_message(object, what, reason));
 }
 
-std::string reason_of(int err)
-{
-    switch (err) {
-    case ELOOP:
-        return "a symbolic link";
-    case EINVAL:
-        return "not a regular file";
-    case EFBIG:
-        return "larger than 1 MiB";
-    default:
-        return std::strerror(err);
-    }
-}
-
 }  // namespace
 
 DtdCandidate read_dtd_candidate(const std::string &path, DtdSource source)
 {
     const RegularFile file = open_regular_file(path, max_entity_bytes, source == DtdSource::named ? O_NOFOLLOW : 0);
     if (file.error != 0)
-        fail(path, "Unable to read the DTD", reason_of(file.error));
+        fail(path, "Unable to read the DTD", regular_file_reason(file.error));
     DtdCandidate candidate{path, read_all(file), nullptr};
     candidate.dtd = xml::parse_dtd(candidate.text);
     if (!candidate.dtd)
@@ -74,7 +60,8 @@ bool registry_matches(const DtdCandidate &candidate, const std::string &registry
 std::string new_registry_text(const std::string &root)
 {
     return "<?xml version=\"1.0\"?>\n<!DOCTYPE registry SYSTEM \"" + layout::new_registry_dtd(root) +
-           "\">\n<registry urn=\"urn:zo:00000000-0000-1000-8000-000000000000\" version=\"1.1.4\"/>\n";
+           "\">\n<registry urn=\"urn:zo:00000000-0000-1000-8000-000000000000\" version=\"" +
+           std::string(layout::format_version) + "\"/>\n";
 }
 
 void install_dtd(const DtdCandidate &candidate, const std::string &target)

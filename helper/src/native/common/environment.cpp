@@ -16,14 +16,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
 namespace {
 
-constexpr const char *registry_format_version = "1.1.4";
 
 // The URN of the most recent successful initialisation in this process.
 char process_registry_urn[sizeof(zo_env_t::registry_urn)];
@@ -112,7 +110,7 @@ int build_new_registry(zo_env_t *env, zorbel::xml::DocPtr &doc)
         return ZO_ERR_XML_NEW_NODE;
     if (const int rc = generate_urn(env->registry_urn, "zo"); rc != ZO_ERR_NO_ERROR)
         return rc;
-    strlcpy(env->registry_version, registry_format_version, sizeof env->registry_version);
+    strlcpy(env->registry_version, std::string(zorbel::layout::format_version).c_str(), sizeof env->registry_version);
     if (xmlNewProp(root.get(), xc("urn"), xc(env->registry_urn)) == nullptr ||
         xmlNewProp(root.get(), xc("version"), xc(env->registry_version)) == nullptr)
         return ZO_ERR_XML_NEW_NODE;

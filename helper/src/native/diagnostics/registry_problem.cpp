@@ -21,11 +21,6 @@ namespace zorbel::diagnostics {
 
 namespace {
 
-std::string system_reason(int err)
-{
-    return err == EINVAL ? "not a regular file" : err == EFBIG ? "larger than 1 MiB" : std::strerror(err);
-}
-
 // The document type of a registry file, from a parse that loads nothing.
 xml::DocPtr read_declaration(const std::string &registry_file)
 {
@@ -57,7 +52,7 @@ std::string invalid_reason(const zo_env_t &env)
     const std::string registry_file = env.registry;
     struct stat st{};
     if (stat(registry_file.c_str(), &st) != 0)
-        return system_reason(errno);
+        return regular_file_reason(errno);
     if (st.st_size == 0)
         return "empty file";
     const xml::DocPtr doc = read_declaration(registry_file);
@@ -76,7 +71,7 @@ std::optional<DtdProblem> problem_of(const std::string &named, const std::string
         return DtdProblem{named, "not a local file"};
     const RegularFile file = open_regular_file(*path, max_entity_bytes);
     if (file.error != 0)
-        return DtdProblem{*path, system_reason(file.error)};
+        return DtdProblem{*path, regular_file_reason(file.error)};
     if (!xml::parse_dtd(read_all(file)))
         return DtdProblem{*path, "not a DTD"};
     return std::nullopt;
@@ -113,15 +108,15 @@ std::string registry_problem(const zo_env_t &env, int code)
         if (DIR *d = opendir(dir.c_str())) {
             closedir(d);
             const int err = open_regular_file(file, std::numeric_limits<off_t>::max()).error;
-            return with_reason(file, code, err == 0 ? "" : system_reason(err));
+            return with_reason(file, code, err == 0 ? "" : regular_file_reason(err));
         }
-        return with_reason(dir, code, system_reason(errno));
+        return with_reason(dir, code, regular_file_reason(errno));
     case ZO_ERR_XML_INVALID_REG:
         return with_reason(file, code, invalid_reason(env));
     case ZO_ERR_XML_SAVE_REG:
-        return with_reason(file, code, access(dir.c_str(), W_OK) == 0 ? "" : system_reason(errno));
+        return with_reason(file, code, access(dir.c_str(), W_OK) == 0 ? "" : regular_file_reason(errno));
     case ZO_ERR_FILE_ERR:
-        return with_reason(file, code, access(file.c_str(), R_OK | W_OK) == 0 ? "" : system_reason(errno));
+        return with_reason(file, code, access(file.c_str(), R_OK | W_OK) == 0 ? "" : regular_file_reason(errno));
     default:
         return with_reason(file, code, "");
     }

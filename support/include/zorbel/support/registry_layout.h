@@ -11,6 +11,8 @@ namespace zorbel::layout {
 inline constexpr std::string_view registry_subdir = "var/sadm/zorbel/registry";
 inline constexpr std::string_view registry_name = "zorbel.xml";
 inline constexpr std::string_view dtd_name = "zorbel.dtd";
+// The format version a new registry carries.
+inline constexpr std::string_view format_version = "1.1.4";
 // The DTD that registries for the root "/" name, whatever the prefix.
 inline constexpr std::string_view standard_dtd = "/opt/quesk/zorbel/share/xml/dtd/zorbel.dtd";
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace zorbel {
@@ -41,6 +42,21 @@ inline RegularFile open_regular_file(const std::string &path, off_t max_bytes, i
     if (f.error != 0)
         f.fd.reset();
     return f;
+}
+
+// The reason for an open_regular_file error, as the programs print it.
+inline std::string regular_file_reason(int error, off_t max_bytes = max_entity_bytes)
+{
+    switch (error) {
+    case ELOOP:
+        return "a symbolic link";
+    case EINVAL:
+        return "not a regular file";
+    case EFBIG:
+        return "larger than " + std::to_string(max_bytes >> 20) + " MiB";
+    default:
+        return std::strerror(error);
+    }
 }
 
 // The whole content of an open regular file (as fstat found its size).
