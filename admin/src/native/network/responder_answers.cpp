@@ -3,6 +3,7 @@
 #include "cli/cli_error.h"
 #include "output/output_format.h"
 #include "output/record_table.h"
+#include "registry_problem.h"
 #include "zorbel/support/log_escape.h"
 #include "zorbel/support/protocol.h"
 #include "zorbel/support/xml_ptr.h"
@@ -35,7 +36,8 @@ xml::DocPtr parse_answer(std::string_view body, std::string_view what)
         const xmlError *e = xmlCtxtGetLastError(ctxt.get());
         std::string message = e && e->message ? e->message : "no document";
         message.erase(message.find_last_not_of(" \n") + 1);
-        throw Failure(where + ": " + escape_for_log(message) + (e ? " (line " + std::to_string(e->line) + ")" : ""));
+        throw Failure(diagnostics::object_message(where, escape_for_log(message),
+                                                  e ? "line " + std::to_string(e->line) : ""));
     }
     if (doc->intSubset || doc->extSubset)
         throw Failure(where + ": it declares a document type");
