@@ -7,6 +7,7 @@
 #include "registry_write.h"
 
 #include "strl.h"
+#include "zorbel/support/stdio_ptr.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <dirent.h>
@@ -95,7 +96,7 @@ bool compose_registry_path(zo_env_t *env)
 
 bool directory_opens(const char *path)
 {
-    const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path), closedir);
+    const zorbel::DirPtr dir(opendir(path));
     return dir != nullptr;
 }
 

@@ -1,6 +1,9 @@
 #include "registry_problem.h"
 
-#include <dirent.h>
+#include "zorbel/support/stdio_ptr.h"
+#include "zorbel/support/unique_fd.h"
+#include "zorbel/support/xml_ptr.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,13 +22,6 @@ namespace zorbel::diagnostics {
 
 namespace {
 
-struct DocFree {
-    void operator()(xmlDoc *d) const noexcept { xmlFreeDoc(d); }
-};
-struct XmlFree {
-    void operator()(xmlChar *s) const noexcept { xmlFree(s); }
-};
-
 std::string system_reason(int err)
 {
     return std::strerror(err);
@@ -35,13 +31,11 @@ std::string system_reason(int err)
 // 0 when it is a readable regular file, else an errno value.
 int regular_file_error(const std::string &path)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return errno;
     struct stat st{};
-    const int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
-    close(fd);
-    return err;
+    return fstat(fd.get(), &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
 }
 
 // A "file://" URI from the catalog as a path.
@@ -58,7 +52,7 @@ std::string uri_to_path(const xmlChar *uri)
 // The document type's system identifier, from a parse that loads nothing.
 std::optional<std::string> named_dtd(const std::string &registry_file)
 {
-    const std::unique_ptr<xmlDoc, DocFree> doc(
+    const xml::DocPtr doc(
         xmlReadFile(registry_file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
     if (!doc || doc->intSubset == nullptr || doc->intSubset->SystemID == nullptr)
         return std::nullopt;
@@ -113,7 +107,7 @@ std::optional<DtdProblem> problem_of(const std::string &named)
 {
     // As the library loads it: the file the catalog maps the identifier to,
     // else the identifier itself.
-    const std::unique_ptr<xmlChar, XmlFree> resolved(
+    const xml::CharPtr resolved(
         xmlCatalogResolveSystem(reinterpret_cast<const xmlChar *>(named.c_str())));
     const std::string path = resolved ? uri_to_path(resolved.get()) : named;
     const int err = regular_file_error(path);
@@ -137,8 +131,7 @@ std::string registry_problem(const zo_env_t &env, int code)
     case ZO_ERR_MAX_LEN_EXCEEDED:
         return with_reason(env.root_dir, code, "path too long");
     case ZO_ERR_NO_DIR:
-        if (DIR *d = opendir(dir.c_str())) {
-            closedir(d);
+        if (const DirPtr d{opendir(dir.c_str())}) {
             const int err = regular_file_error(file);
             return with_reason(file, code, err == 0 ? "" : system_reason(err));
         }
