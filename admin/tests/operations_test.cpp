@@ -2,6 +2,7 @@
 // cmake --install, the systemd units, the manual pages, and the inetd
 // lines served for real by an inetd.
 #include "cli_run.h"
+#include "isolation.h"
 #include "proc_files.h"
 #include "temp_root.h"
 
@@ -171,6 +172,8 @@ TEST(Inetd, ServesBothRespondersThroughTheShippedLines)
         GTEST_SKIP() << "inetd (openbsd-inetd) or unshare is not installed";
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: the inetd lines run the responders as root";
+    if (const std::string why = private_mounts_unavailable(); !why.empty())
+        GTEST_SKIP() << why << ", for inetd's private mounts";
 
     TempRoot root;
     const auto add = zorbel({"-r", root.root(), "add", "--product-name", "Inetd Demo", "--product-version", "1",
