@@ -42,9 +42,12 @@ std::string host_address(int index)
 
 }  // namespace
 
-bool Fleet::available()
+std::string Fleet::unavailable()
 {
-    return have_root() && ip_command() != nullptr;
+    if (ip_command() == nullptr)
+        return "needs the ip command";
+    // ip enters a namespace with its mounts made slaves of the host's.
+    return private_mounts_unavailable();
 }
 
 Fleet::Fleet(int hosts) : ip_(ip_command() ? ip_command() : "ip")

@@ -18,8 +18,9 @@ namespace zorbel::test {
 
 class Fleet {
 public:
-    // True when namespaces can be made here (root and the ip command).
-    static bool available();
+    // Why no fleet can be made here (root, the ip command and a private
+    // mount namespace are needed); empty when one can.
+    static std::string unavailable();
 
     // Namespaces and addresses for `hosts` hosts (10.213.X.Y/16, the client
     // first); nothing is started yet.

@@ -61,8 +61,8 @@ protected:
 
     void SetUp() override
     {
-        if (!Fleet::available())
-            GTEST_SKIP() << "needs root and the ip command";
+        if (const std::string why = Fleet::unavailable(); !why.empty())
+            GTEST_SKIP() << why;
         fleet = std::make_unique<Fleet>(6);
         const std::map<int, std::vector<std::pair<std::string, std::string>>> records{
             // name as stored (XML text) and as read back
