@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -20,6 +22,17 @@ const char *ip_command()
     return nullptr;
 }
 
+// `ip netns add` makes /run/netns a mount point of its own when it is not
+// one, and nothing undoes that.
+constexpr const char *netns_dir = "/run/netns";
+
+bool is_mount_point(const char *path)
+{
+    struct statx st {};
+    return statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &st) == 0 &&
+           (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (st.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 std::string host_address(int index)
 {
     // Index 0 is the client; 250 addresses to each /24 of the /16.
@@ -29,9 +42,12 @@ std::string host_address(int index)
 
 }  // namespace
 
-bool Fleet::available()
+std::string Fleet::unavailable()
 {
-    return have_root() && ip_command() != nullptr;
+    if (ip_command() == nullptr)
+        return "needs the ip command";
+    // ip enters a namespace with its mounts made slaves of the host's.
+    return private_mounts_unavailable();
 }
 
 Fleet::Fleet(int hosts) : ip_(ip_command() ? ip_command() : "ip")
@@ -46,6 +62,7 @@ Fleet::Fleet(int hosts) : ip_(ip_command() ? ip_command() : "ip")
 
 void Fleet::build(int hosts)
 {
+    netns_dir_mounted_ = is_mount_point(netns_dir);
     const std::string prefix = "zfleet" + std::to_string(getpid()) + "-";
     bridge_ns_ = prefix + "br";
     ip({"netns", "add", bridge_ns_});
@@ -78,6 +95,9 @@ void Fleet::remove_all()
     for (auto it = namespaces_.rbegin(); it != namespaces_.rend(); ++it)
         run({ip_, "netns", "del", *it});
     namespaces_.clear();
+    // Fails, and leaves it, while another fleet's namespaces are mounted there.
+    if (!netns_dir_mounted_)
+        umount2(netns_dir, UMOUNT_NOFOLLOW);
 }
 
 void Fleet::ip(const std::vector<std::string> &args)
@@ -102,20 +122,36 @@ void Fleet::join(Host &h, const std::string &address, int index)
     ip({"-n", h.ns, "link", "set", "lo", "up"});
 }
 
+std::vector<std::string> Fleet::in_namespace(const std::string &ns, const std::vector<std::string> &argv) const
+{
+    std::vector<std::string> full{ip_, "netns", "exec", ns};
+    full.insert(full.end(), argv.begin(), argv.end());
+    return full;
+}
+
 Child Fleet::spawn_in(const Host &h, const std::vector<std::string> &argv, const std::string &log)
 {
-    std::vector<std::string> full{ip_, "netns", "exec", h.ns};
-    full.insert(full.end(), argv.begin(), argv.end());
-    return Child::spawn(full, logging_to(log));
+    return Child::spawn(in_namespace(h.ns, argv), logging_to(log));
 }
 
 void Fleet::start(int host, bool with_tavish)
+{
+    launch(host, with_tavish);
+    wait_ready(host, with_tavish);
+}
+
+void Fleet::launch(int host, bool with_tavish)
 {
     Host &h = hosts_.at(host);
     const std::string &root = h.root->root();
     if (with_tavish)
         h.processes.push_back(spawn_in(h, {installed("sbin/tavish"), "-f", "-r", root}, root + "/tavish.err"));
     h.processes.push_back(spawn_in(h, {installed("sbin/brenloch"), "-f", "-r", root}, root + "/brenloch.err"));
+}
+
+void Fleet::wait_ready(int host, bool with_tavish)
+{
+    const Host &h = hosts_.at(host);
     const auto zorbel_in_client = [&](std::vector<std::string> args) {
         args.insert(args.begin(), installed("bin/zorbel"));
         return client(args, 5s).status == 0;
@@ -141,9 +177,12 @@ void Fleet::run_in(int host, const std::function<int()> &body)
 
 RunResult Fleet::client(const std::vector<std::string> &argv, std::chrono::milliseconds timeout)
 {
-    std::vector<std::string> full{ip_, "netns", "exec", client_.ns};
-    full.insert(full.end(), argv.begin(), argv.end());
-    return run(full, timeout);
+    return run(in_namespace(client_.ns, argv), timeout);
+}
+
+Child Fleet::spawn_in_client(const std::vector<std::string> &argv, const SpawnOptions &opts)
+{
+    return Child::spawn(in_namespace(client_.ns, argv), opts);
 }
 
 }  // namespace zorbel::test

@@ -61,9 +61,14 @@ TEST(CrashSafety, KilledWriterLeavesAPrefixOfItsAdds)
     Registry reg;
     const unsigned seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> delay_us(0, 15000);
+    std::uniform_int_distribution<int> random_delay_us(0, 15000);
     size_t stored = 0;
-    for (int kill_no = 0; kill_no < 30; ++kill_no) {
+    // 30 kills at random moments; then, while no add has finished yet (a
+    // slow machine or a sanitizer build), up to 12 more, each waiting twice
+    // as long as the one before (30 ms to about a minute).
+    int patient_delay_us = 15000;
+    for (int kill_no = 0; kill_no < 30 || (stored == 0 && kill_no < 42); ++kill_no) {
+        const int delay_us = kill_no < 30 ? random_delay_us(random) : patient_delay_us *= 2;
         auto writer = zorbel::test::Child::fork_call([&, first = stored] {
             for (size_t n = first; n < first + 100000; ++n) {
                 zo_t s = full_record("urn:crash:" + std::to_string(n));
@@ -72,7 +77,7 @@ TEST(CrashSafety, KilledWriterLeavesAPrefixOfItsAdds)
             }
             return 0;
         });
-        std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
         kill(writer.pid(), SIGKILL);
         ASSERT_EQ(writer.wait_status(std::chrono::seconds(10)), 128 + SIGKILL) << "seed " << seed;
 

@@ -451,8 +451,8 @@ TEST_F(AsOtherUser, RegistryIsUsedAsFarAsTheUserMayButNeverReplaced)
 // host's own directories are never seen or touched.
 TEST(Initialize, DefaultRootIsTheStandardPlace)
 {
-    if (!zorbel::test::have_root())
-        GTEST_SKIP() << "needs root for a private mount namespace";
+    if (const std::string why = zorbel::test::private_mounts_unavailable(); !why.empty())
+        GTEST_SKIP() << why;
     const std::string dtd_text = read_file(ZORBEL_TEST_DTD);
     Child child = Child::fork_call([&dtd_text] {
         using namespace zorbel::test;

@@ -1,5 +1,5 @@
 // The diagnostic dump of an environment and a record, and the UTC stamp.
-#include "records.h"
+#include "timestamp.h"
 #include "zorbel.h"
 
 #include <gtest/gtest.h>

@@ -18,15 +18,16 @@ using namespace zorbel::test;
 
 namespace {
 
-// The registry with one record whose product name carries `version` in a
-// fixed width, so every version has the same size.
+// The registry with one record, owned by the caller so that its writes
+// are allowed, whose product name carries `version` in a fixed width, so
+// every version has the same size.
 std::string versioned(const TempRoot &root, long version)
 {
     char name[16];
     snprintf(name, sizeof name, "v%08ld", version);
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE registry SYSTEM \"" + root.dtd_file() +
            "\">\n<registry urn=\"urn:zo:00000000-0000-1000-8000-000000000000\" version=\"1.1.4\">" +
-           record_xml("urn:r", "urn:p", 0, name) + "</registry>\n";
+           record_xml("urn:r", "urn:p", my_uid(), name) + "</registry>\n";
 }
 
 // The product name's version, or the instance id the library's writer set.

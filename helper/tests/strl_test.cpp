@@ -6,69 +6,62 @@
 
 #include <array>
 #include <cstring>
+#include <ostream>
+#include <string>
 
 namespace {
 
-TEST(Strlcpy, CopiesAndReturnsTheSourceLength)
+// One call on a 16-byte buffer holding `before` (NUL bytes after it): the
+// returned length, and the whole buffer afterwards: `after` and its
+// terminator over what was there, so a byte written past the size or the
+// terminator shows as well.
+struct StrlCase {
+    const char *what;
+    size_t (*call)(char *, const char *, size_t);
+    const char *before;
+    const char *src;
+    size_t size;
+    size_t returned;
+    const char *after;
+};
+
+void PrintTo(const StrlCase &c, std::ostream *os)
 {
-    char buf[8];
-    EXPECT_EQ(strlcpy(buf, "abc", sizeof buf), 3u);
-    EXPECT_STREQ(buf, "abc");
-    EXPECT_EQ(strlcpy(buf, "", sizeof buf), 0u);
-    EXPECT_STREQ(buf, "");
+    *os << c.what;
 }
 
-TEST(Strlcpy, CutsToSizeMinusOneAndTerminates)
+class Strl : public testing::TestWithParam<StrlCase> {};
+
+TEST_P(Strl, ReturnsTheWantedLengthAndStaysInBounds)
 {
-    char buf[8];
-    memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(strlcpy(buf, "abcdefghij", sizeof buf), 10u);
-    EXPECT_STREQ(buf, "abcdefg");
-    EXPECT_EQ(strlcpy(buf, "abcdefgh", sizeof buf), 8u);  // exactly one too long
-    EXPECT_STREQ(buf, "abcdefg");
-    EXPECT_EQ(strlcpy(buf, "abcdefg", sizeof buf), 7u);   // fits exactly
-    EXPECT_STREQ(buf, "abcdefg");
-    EXPECT_EQ(strlcpy(buf, "abc", 1), 3u);
-    EXPECT_STREQ(buf, "");
+    const StrlCase &c = GetParam();
+    std::array<char, 16> buf{};
+    std::memcpy(buf.data(), c.before, std::strlen(c.before));
+    std::array<char, 16> expected = buf;
+    std::memcpy(expected.data(), c.after, std::strlen(c.after) + 1);
+    EXPECT_EQ(c.call(buf.data(), c.src, c.size), c.returned);
+    EXPECT_EQ(std::string(buf.data(), buf.size()), std::string(expected.data(), expected.size()));
 }
 
-TEST(Strlcpy, SizeZeroTouchesNothing)
-{
-    char buf[4] = {'x', 'y', 'z', 'w'};
-    EXPECT_EQ(strlcpy(buf, "hello", 0), 5u);
-    EXPECT_EQ(memcmp(buf, "xyzw", 4), 0);
-}
-
-TEST(Strlcat, AppendsAndReturnsTheCombinedLength)
-{
-    char buf[16] = "abc";
-    EXPECT_EQ(strlcat(buf, "def", sizeof buf), 6u);
-    EXPECT_STREQ(buf, "abcdef");
-    EXPECT_EQ(strlcat(buf, "", sizeof buf), 6u);
-    EXPECT_STREQ(buf, "abcdef");
-}
-
-TEST(Strlcat, CutsAtTheBound)
-{
-    char buf[8] = "abc";
-    EXPECT_EQ(strlcat(buf, "defghij", sizeof buf), 10u);
-    EXPECT_STREQ(buf, "abcdefg");
-    // A full buffer takes nothing more but still reports what was wanted.
-    EXPECT_EQ(strlcat(buf, "xy", sizeof buf), 9u);
-    EXPECT_STREQ(buf, "abcdefg");
-}
-
-TEST(Strlcat, SizeZeroOrNoTerminatorTouchesNothing)
-{
-    char buf[4] = {'x', 'y', 'z', 'w'};
-    EXPECT_EQ(strlcat(buf, "hello", 0), 5u);
-    EXPECT_EQ(memcmp(buf, "xyzw", 4), 0);
-    EXPECT_EQ(strlcat(buf, "hello", sizeof buf), 4u + 5u);
-    EXPECT_EQ(memcmp(buf, "xyzw", 4), 0);
-    char small[8] = "abcdefg";  // the NUL lies just past a size of 7
-    EXPECT_EQ(strlcat(small, "hi", 7), 7u + 2u);
-    EXPECT_STREQ(small, "abcdefg");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Bsd, Strl,
+    testing::Values(
+        StrlCase{"strlcpy copies", strlcpy, "", "abc", 8, 3, "abc"},
+        StrlCase{"strlcpy copies empty text", strlcpy, "xyz", "", 8, 0, ""},
+        StrlCase{"strlcpy cuts to size - 1", strlcpy, "xxxxxxxx", "abcdefghij", 8, 10, "abcdefg"},
+        StrlCase{"strlcpy cuts one too long", strlcpy, "", "abcdefgh", 8, 8, "abcdefg"},
+        StrlCase{"strlcpy fits exactly", strlcpy, "", "abcdefg", 8, 7, "abcdefg"},
+        StrlCase{"strlcpy size one", strlcpy, "x", "abc", 1, 3, ""},
+        StrlCase{"strlcpy size zero touches nothing", strlcpy, "xyzw", "hello", 0, 5, "xyzw"},
+        StrlCase{"strlcat appends", strlcat, "abc", "def", 16, 6, "abcdef"},
+        StrlCase{"strlcat appends empty text", strlcat, "abcdef", "", 16, 6, "abcdef"},
+        StrlCase{"strlcat cuts at the bound", strlcat, "abc", "defghij", 8, 10, "abcdefg"},
+        // A full buffer takes nothing more but still reports what was wanted.
+        StrlCase{"strlcat full buffer", strlcat, "abcdefg", "xy", 8, 9, "abcdefg"},
+        StrlCase{"strlcat size zero touches nothing", strlcat, "xyzw", "hello", 0, 5, "xyzw"},
+        // No terminator within the size: the text is not read beyond it.
+        StrlCase{"strlcat no terminator within size", strlcat, "xyzw", "hello", 4, 4 + 5, "xyzw"},
+        StrlCase{"strlcat terminator just past size", strlcat, "abcdefg", "hi", 7, 7 + 2, "abcdefg"}));
 
 TEST(FieldHelpers, CopyCutReportsCutting)
 {

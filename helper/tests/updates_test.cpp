@@ -2,6 +2,7 @@
 // written to the file and back into the caller's record, ownership and
 // the per-user quota.
 #include "ownership.h"
+#include "isolation.h"
 #include "registry_test_util.h"
 
 #include <sys/mount.h>
@@ -383,8 +384,8 @@ TEST(Ownership, OnlyRootTheAccountOrTheOwnerMayChange)
 
 TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root for a private /etc/passwd";
+    if (const std::string why = private_mounts_unavailable(); !why.empty())
+        GTEST_SKIP() << why << ", for a private /etc/passwd";
     constexpr uid_t account = 4242;
     TempRoot scratch;
     const std::string passwd = scratch.root() + "/passwd";
@@ -396,8 +397,7 @@ TEST(Ownership, TheZorbelAccountIsLookedUpOnEveryCall)
     open_to_all_users(reg.root);
 
     EXPECT_EQ(in_child([&] {
-                  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                      mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
+                  if (!enter_private_mounts() || mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
                       return 90;
                   if (!become_user(account, account))
                       return 91;

@@ -374,8 +374,8 @@ TEST(HostDescriptions, TimezoneIsTheStandardZoneName)
 // generator, seeded once: draws in quick succession still differ.
 TEST(TrueRandom, FallsBackToTheSeededGenerator)
 {
-    if (!zorbel::test::have_root())
-        GTEST_SKIP() << "needs root for a private mount namespace";
+    if (const std::string why = zorbel::test::private_mounts_unavailable(); !why.empty())
+        GTEST_SKIP() << why;
     Child child = Child::fork_call([] {
         if (!zorbel::test::enter_private_mounts() || !zorbel::test::mount_tmpfs("/dev"))
             return 2;

@@ -1,5 +1,7 @@
 #include "probe.h"
 
+#include "zorbel/support/stdio_ptr.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/utsname.h>
@@ -20,10 +22,8 @@ std::array<std::string, 4> psn(std::string content, int max_len = PROBE_FIELD_LE
     std::array<std::array<char, PROBE_FIELD_LEN>, 4> out;
     for (auto &o : out)
         std::memset(o.data(), 'X', o.size());
-    std::FILE *in = content.empty() ? nullptr : fmemopen(content.data(), content.size(), "r");
-    zorbel::probe::read_psn_stream(in, out[0].data(), out[1].data(), out[2].data(), out[3].data(), max_len);
-    if (in)
-        std::fclose(in);
+    const zorbel::FilePtr in(content.empty() ? nullptr : fmemopen(content.data(), content.size(), "r"));
+    zorbel::probe::read_psn_stream(in.get(), out[0].data(), out[1].data(), out[2].data(), out[3].data(), max_len);
     return {out[0].data(), out[1].data(), out[2].data(), out[3].data()};
 }
 

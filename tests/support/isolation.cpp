@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +26,22 @@ bool enter_private_mounts()
         return false;
     }
     return true;
+}
+
+std::string private_mounts_unavailable()
+{
+    static const std::string why = [] {
+        if (!have_root())
+            return std::string("needs root for a private mount namespace");
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 ? 0 : 1);
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return std::string("no private mount namespace here (is / a mount point?)");
+        return std::string();
+    }();
+    return why;
 }
 
 bool mount_tmpfs(const std::string &dir)

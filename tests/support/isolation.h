@@ -20,6 +20,11 @@ bool have_root();
 // mounts never propagate back to the host's.
 bool enter_private_mounts();
 
+// Why enter_private_mounts cannot work here, for a test's skip message:
+// not root, or "/" is no mount point (a plain chroot), so its mounts
+// cannot be made private.  Empty when it works (tried once, in a child).
+std::string private_mounts_unavailable();
+
 // Mounts an empty tmpfs on `dir` (in the private namespace).
 bool mount_tmpfs(const std::string &dir);
 

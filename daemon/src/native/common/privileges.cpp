@@ -1,10 +1,13 @@
 #include "privileges.h"
 
 #include <grp.h>
+#include <pwd.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <span>
 
 namespace zorbel::daemon {
 
@@ -28,8 +31,9 @@ bool take_id(const char *call, Id id, Set set, Real real, Effective effective)
     return true;
 }
 
-}  // namespace
-
+// Makes `gid` the real and effective group and `supplementary` the whole
+// supplementary list (empty clears it).  Writes the failing call's system
+// error and returns false when the change does not happen in full.
 bool switch_group(gid_t gid, std::span<const gid_t> supplementary)
 {
     if (setgroups(supplementary.size(), supplementary.data()) != 0) {
@@ -39,6 +43,9 @@ bool switch_group(gid_t gid, std::span<const gid_t> supplementary)
     return take_id("setgid", gid, setgid, getgid, getegid);
 }
 
+// The password entry of `user_name` for -U; writes "WARNING: no such user
+// exists: %s" and returns null when there is none.  The entry lives in the
+// C library's static storage until the next lookup.
 const struct passwd *find_user(const char *user_name)
 {
     errno = 0;
@@ -48,6 +55,8 @@ const struct passwd *find_user(const char *user_name)
     return pw;
 }
 
+// Looks the group up and makes it the real, effective and only
+// supplementary group.
 bool set_gid(const char *group_name)
 {
     errno = 0;
@@ -60,12 +69,16 @@ bool set_gid(const char *group_name)
     return switch_group(gid, std::span(&gid, 1));
 }
 
+// For -U without -G: the user's primary group, with no supplementary
+// groups.
 bool set_primary_group(const char *user_name)
 {
     const struct passwd *pw = find_user(user_name);
     return pw != nullptr && switch_group(pw->pw_gid, {});
 }
 
+// Looks the user up and makes it the real and effective user, then checks
+// that the old identity cannot be regained.
 bool set_uid(const char *user_name)
 {
     const struct passwd *pw = find_user(user_name);
@@ -83,6 +96,8 @@ bool set_uid(const char *user_name)
     }
     return true;
 }
+
+}  // namespace
 
 bool drop_privileges(const char *user_name, const char *group_name)
 {

@@ -1,9 +1,7 @@
 #include "startup.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <libgen.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>

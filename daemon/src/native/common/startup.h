@@ -1,6 +1,7 @@
 // Start-up steps shared by both daemons: option parsing with the common
-// diagnostics, the -l redirection of standard error, the usage text, the
-// change of group and user, and detaching from the calling shell.
+// diagnostics, the -l redirection of standard error, the usage text and
+// detaching from the calling shell (the change of group and user is in
+// privileges.h, opening the registry in registry_start.h).
 #pragma once
 
 #include "log_file.h"

@@ -91,7 +91,7 @@ void trace_sender(const udp_msg &msg, ssize_t bytes)
 
 }  // namespace
 
-void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe_fd)
+void receive_discovery_messages(int udp_port, int tcp_port, bool inetd, int probe_fd)
 {
     zorbel::UniqueFd own_socket;  // never closed: the loop ends only with the process
     if (!inetd)

@@ -22,7 +22,7 @@ extern int brenloch_verbose;
 // mode uses `probe_fd` as it comes, and answers datagrams for ever.  Ends
 // the process: status 1 on a fatal socket error, and in inetd mode
 // status 0 after 120 seconds without a datagram.
-[[noreturn]] void receive_discovery_messages(int udp_port, int tcp_port, int inetd, int probe_fd);
+[[noreturn]] void receive_discovery_messages(int udp_port, int tcp_port, bool inetd, int probe_fd);
 
 // Answers one datagram on `sockfd` with "<registry URN> <tcp_port>\n",
 // after a short random delay, unless its text (up to the first NUL) was

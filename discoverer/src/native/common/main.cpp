@@ -3,16 +3,13 @@
 #include "discovery.h"
 #include "lone_option.h"
 #include "privileges.h"
-#include "registry_problem.h"
+#include "registry_start.h"
 #include "startup.h"
 #include "zorbel.h"
 #include "zorbel/support/protocol.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -38,9 +35,9 @@ constexpr std::array<const char *, 10> usage_lines = {
 struct Settings {
     int udp_port = zorbel::protocol::default_port;
     int tcp_port = zorbel::protocol::default_port;
-    int inetd = 0;
+    bool inetd = false;
     int probe_fd = 0;  // inetd hands the bound socket over as standard input
-    int do_daemon = 1;
+    bool do_daemon = true;
     std::optional<std::string> registry_location;
     std::optional<std::string> uid;
     std::optional<std::string> gid;
@@ -49,9 +46,9 @@ struct Settings {
 bool apply_option(Settings &s, int letter, const char *operand)
 {
     switch (letter) {
-    case 'f': s.do_daemon = 0; break;
+    case 'f': s.do_daemon = false; break;
     case 'v': ++brenloch_verbose; break;
-    case 'i': s.inetd = 1; break;
+    case 'i': s.inetd = true; break;
     case 'r': return copy_operand(s.registry_location, operand, "malloc(registry_location)");
     case 'u': s.udp_port = number_operand(operand); break;
     case 't': s.tcp_port = number_operand(operand); break;
@@ -86,14 +83,8 @@ int main(int argc, char *argv[])
     if (!drop_privileges(s.uid ? s.uid->c_str() : nullptr, s.gid ? s.gid->c_str() : nullptr))
         return 1;
 
-    // A registry that cannot be opened is not fatal: the replies then carry
-    // an empty URN.  With -v the reason is reported once, here.
-    std::memset(&zo_env, 0, sizeof zo_env);
-    if (const int rc = zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env); rc < 0) {
-        if (brenloch_verbose > 0)
-            fprintf(stderr, "zo_initialize: %s\n", zorbel::diagnostics::registry_problem(zo_env, rc).c_str());
-        s.registry_location.reset();
-    }
+    // Without a registry the replies carry an empty URN.
+    open_registry(s.registry_location, zo_env, brenloch_verbose > 0);
 
     receive_discovery_messages(s.udp_port, s.tcp_port, s.inetd, s.probe_fd);
 }

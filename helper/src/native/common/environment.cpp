@@ -8,6 +8,7 @@
 
 #include "strl.h"
 #include "zorbel/support/registry_layout.h"
+#include "zorbel/support/stdio_ptr.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <dirent.h>
@@ -93,7 +94,7 @@ bool compose_registry_paths(zo_env_t *env)
 
 bool directory_opens(const char *path)
 {
-    const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path), closedir);
+    const zorbel::DirPtr dir(opendir(path));
     return dir != nullptr;
 }
 

@@ -48,59 +48,6 @@ UrnListPtr allocate_urn_list()
     return list;
 }
 
-}  // namespace
-
-int zorbel::find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
-{
-    bool found = false;
-    for_each_instance_urn(curr_node, [&](xmlNode *urn) { found = found || text_equals(doc, urn, instance_urn); });
-    return found ? 1 : 0;
-}
-
-int zorbel::find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
-{
-    const std::span<char> work(instance_urn, urn_width);
-    work[0] = '\0';
-    bool matches = false;
-    for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
-        if (name == "product_urn")
-            matches = matches || text_equals(doc, n, product_urn);
-        else if (name == "instance_urn")
-            copy_cut(work, xml::view(text_for_field(doc, n, work.size()).get()));
-    });
-    return matches ? 1 : 0;
-}
-
-namespace zorbel {
-
-xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
-{
-    xmlNode *found = nullptr;
-    for_each_record(doc, [&](xmlNode *record) {
-        if (find_instance_urn(doc, record, instance_urn))
-            found = record;
-        return found == nullptr;
-    });
-    return found;
-}
-
-xmlNode *ValidRegistry::first_record(const char *instance_urn)
-{
-    std::call_once(indexed_, [this] {
-        xmlDoc *d = doc.get();
-        for_each_record(d, [&](xmlNode *record) {
-            for_each_instance_urn(record, [&](xmlNode *urn) {
-                if (const xml::CharPtr text = xml::node_text(d, urn))
-                    first_by_urn_.try_emplace(std::string(xml::view(text.get())), record);
-            });
-        });
-    });
-    const auto it = first_by_urn_.find(instance_urn);
-    return it == first_by_urn_.end() ? nullptr : it->second;
-}
-
-namespace {
-
 // Steps of zo_get before the registry is read: the checks, then the
 // record cleared but for its instance URN.
 int prepare_lookup(zo_t *s, const zo_env_t *env)
@@ -128,6 +75,40 @@ int read_found_record(xmlDoc *doc, xmlNode *record, zo_t *s)
 }
 
 }  // namespace
+
+namespace zorbel {
+
+int find_instance_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *instance_urn)
+{
+    bool found = false;
+    for_each_instance_urn(curr_node, [&](xmlNode *urn) { found = found || text_equals(doc, urn, instance_urn); });
+    return found ? 1 : 0;
+}
+
+int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_urn, char *instance_urn)
+{
+    const std::span<char> work(instance_urn, urn_width);
+    work[0] = '\0';
+    bool matches = false;
+    for_each_element(curr_node, [&](xmlNode *n, std::string_view name) {
+        if (name == "product_urn")
+            matches = matches || text_equals(doc, n, product_urn);
+        else if (name == "instance_urn")
+            copy_cut(work, xml::view(text_for_field(doc, n, work.size()).get()));
+    });
+    return matches ? 1 : 0;
+}
+
+xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
+{
+    xmlNode *found = nullptr;
+    for_each_record(doc, [&](xmlNode *record) {
+        if (find_instance_urn(doc, record, instance_urn))
+            found = record;
+        return found == nullptr;
+    });
+    return found;
+}
 
 int get_record(zo_t *s, zo_env_t *env, xml::DocPtr &doc, int fd)
 {

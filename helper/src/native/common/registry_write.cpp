@@ -36,6 +36,7 @@
 
 #include "registry_file.h"
 #include "zorbel/support/byte_transfer.h"
+#include "zorbel/support/stdio_ptr.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -186,7 +187,7 @@ bool is_stale_temporary(int dir, const char *name, time_t now)
 // again by the next writer, and the save does not depend on it.
 void sweep_stale_temporaries(const std::string &dir_path)
 {
-    const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(dir_path.c_str()), closedir);
+    const DirPtr dir(opendir(dir_path.c_str()));
     if (!dir)
         return;
     const time_t now = time(nullptr);

@@ -3,12 +3,12 @@
 // writers never work from the same old content, and it reads the registry
 // only through the locked descriptor.
 #include "c_boundary.h"
-#include "records.h"
 #include "registry_file.h"
 #include "ownership.h"
 #include "record_fields.h"
 #include "queries.h"
 #include "registry_write.h"
+#include "timestamp.h"
 
 #include "strl.h"
 #include "zorbel/support/fixed_text.h"
@@ -156,8 +156,10 @@ extern "C" int zo_add(zo_t *s, zo_env_t *env)
             return rc;
         xmlNode *root = xmlDocGetRootElement(doc.get());
 
-        s->installer_uid = uid_as_int(getuid());
-        if (count_records_by_uid(doc.get(), root, uid_text(getuid()).c_str()) >= ZO_MAX_RECS_PER_USER)
+        const uid_t installer = getuid();
+        const std::string owner = uid_text(installer);
+        s->installer_uid = uid_as_int(installer);
+        if (count_records_by_uid(doc.get(), root, owner.c_str()) >= ZO_MAX_RECS_PER_USER)
             return ZO_ERR_MAX_REC_PER_USER_EXCEEDED;
 
         xml::NodePtr record(xmlNewDocNode(doc.get(), nullptr, xml::xc("zorbel"), nullptr));
@@ -168,8 +170,7 @@ extern "C" int zo_add(zo_t *s, zo_env_t *env)
                 return rc;
         }
         get_timestamp(s->timestamp);
-        s->installer_uid = uid_as_int(getuid());
-        const bool storable = append_fields(record.get(), *s, uid_text(getuid()));
+        const bool storable = append_fields(record.get(), *s, owner);
         xmlAddChild(root, record.release());
         return save_changes(env, lock, doc.get(), storable);
     });

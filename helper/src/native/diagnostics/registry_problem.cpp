@@ -4,9 +4,9 @@
 #include "zorbel/support/dtd_resolver.h"
 #include "zorbel/support/registry_layout.h"
 #include "zorbel/support/regular_file.h"
+#include "zorbel/support/stdio_ptr.h"
 #include "zorbel/support/xml_ptr.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,8 +105,7 @@ std::string registry_problem(const zo_env_t &env, int code)
     case ZO_ERR_MAX_LEN_EXCEEDED:
         return with_reason(env.root_dir, code, "path too long");
     case ZO_ERR_NO_DIR:
-        if (DIR *d = opendir(dir.c_str())) {
-            closedir(d);
+        if (const DirPtr d{opendir(dir.c_str())}) {
             const int err = open_regular_file(file, std::numeric_limits<off_t>::max()).error;
             return with_reason(file, code, err == 0 ? "" : regular_file_reason(err));
         }

@@ -2,6 +2,7 @@
 
 #include "zorbel/support/byte_transfer.h"
 #include "zorbel/support/fixed_text.h"
+#include "zorbel/support/stdio_ptr.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <fcntl.h>
@@ -32,10 +33,6 @@ constexpr int psn_lines = 4;
 
 enum Slot { SYSTEM, HOST, RELEASE, ARCHITECTURE, PLATFORM, MANUFACTURER, CPU_MANUFACTURER,
             SERIAL_NUMBER, HOSTID };
-
-struct FileCloser {
-    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
-};
 
 // Keeps the first 4095 bytes of /proc/cpuinfo; an unreadable or empty file
 // leaves the previous text.
@@ -97,7 +94,7 @@ void read_psn_file(char *chassis_sn, char *manufacturer, char *cpu_manufacturer,
                    int max_len)
 {
     // Read directly: no shell, no dependence on the caller's PATH.
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(psn_path, "re"));
+    zorbel::FilePtr in(std::fopen(psn_path, "re"));
     zorbel::probe::read_psn_stream(in.get(), chassis_sn, manufacturer, cpu_manufacturer, product_name,
                                    max_len);
 }

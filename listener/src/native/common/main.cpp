@@ -3,7 +3,7 @@
 #include "reader_cache.h"
 #include "lone_option.h"
 #include "privileges.h"
-#include "registry_problem.h"
+#include "registry_start.h"
 #include "service_loop.h"
 #include "startup.h"
 #include "strl.h"
@@ -42,9 +42,9 @@ constexpr const char *usage_lines[] = {
 
 struct Settings {
     bool do_daemon = true;
-    int inetd = 0;
-    int local_subnet_only = 0;
-    int local_loopback_only = 0;
+    bool inetd = false;
+    bool local_subnet_only = false;
+    bool local_loopback_only = false;
     int tcp_port = zorbel::protocol::default_port;
     std::optional<std::string> registry_location;
     std::optional<std::string> uid;
@@ -60,9 +60,9 @@ bool apply_option(Settings &s, int letter, const char *operand)
     switch (letter) {
     case 'f': s.do_daemon = false; break;
     case 'v': ++tavish_verbose; break;
-    case 'i': s.inetd = 1; break;
-    case 's': s.local_subnet_only = 1; break;
-    case 'L': s.local_loopback_only = 1; break;
+    case 'i': s.inetd = true; break;
+    case 's': s.local_subnet_only = true; break;
+    case 'L': s.local_loopback_only = true; break;
     case 'p':
         fputs("Encryption support not enabled, ignoring encryption key\n", stderr);
         do_encrypt = 0;
@@ -129,12 +129,7 @@ int main(int argc, char *argv[])
         zorbel::set_registry_cache(true);
     }
 
-    std::memset(&zo_env, 0, sizeof zo_env);
-    if (const int rc = zo_initialize(s.registry_location ? s.registry_location->c_str() : nullptr, &zo_env); rc < 0) {
-        if (tavish_verbose > 0)
-            fprintf(stderr, "zo_initialize: %s\n", zorbel::diagnostics::registry_problem(zo_env, rc).c_str());
-        s.registry_location.reset();
-    }
+    zorbel::daemon::open_registry(s.registry_location, zo_env, tavish_verbose > 0);
     strlcpy(registry_version, zo_env.registry_version, sizeof registry_version);
 
     agent_ctx.zo_env = &zo_env;

@@ -1,14 +1,10 @@
-// Diagnostic dump of an environment and a record, and the UTC time stamp
-// that the writers put on records.
+// zo_debug: the diagnostic dump of an environment and a record.
 #include "c_boundary.h"
-#include "records.h"
 #include "record_fields.h"
 
-#include "strl.h"
 #include "zorbel/support/fixed_text.h"
 
 #include <cstdio>
-#include <ctime>
 #include <span>
 #include <string_view>
 
@@ -44,16 +40,4 @@ extern "C" void zo_debug(const zo_env_t *env, const zo_t *s)
                    s->installer_uid);
         }
     });
-}
-
-void zorbel::get_timestamp(char *gmt)
-{
-    const time_t now = time(nullptr);
-    struct tm tm {};
-    gmtime_r(&now, &tm);
-    char text[64];
-    snprintf(text, sizeof text, "%4d-%02d-%02d %02d:%02d:%02d GMT", tm.tm_year + 1900, tm.tm_mon + 1,
-             tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    // 23 characters for any four-digit year; the caller's buffer holds 24.
-    strlcpy(gmt, text, 24);
 }

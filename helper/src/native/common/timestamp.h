@@ -1,4 +1,4 @@
-// The diagnostic dump of a record and the time stamp writers put on one.
+// The time stamp writers put on a record.
 #pragma once
 
 namespace zorbel {
