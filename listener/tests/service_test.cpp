@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <deque>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -252,6 +254,80 @@ TEST(Connections, TheOldestIdleConnectionMakesRoom)
     EXPECT_FALSE(time_to_eof(idle.back(), got, 100ms).has_value()) << "the newest stays open";
     for (const int fd : idle)
         close(fd);
+}
+
+// A connection to 127.0.0.1:port from `source` (another loopback
+// address), not waiting for the handshake; -1 when none can be made.
+int connect_from(const char *source, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    const sockaddr_in to = loopback_address(port);
+    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0 &&
+        (connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0 || errno == EINPROGRESS))
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// While another address opens connections as fast as it can and sends
+// nothing (keeping 700 open, more than the responder's table holds),
+// every request from 127.0.0.1 is still answered; so is a small request
+// while 40 clients read a large list slowly.
+TEST(Connections, FloodsAndSlowReadersPushNoOneOut)
+{
+    Responder r({}, many_records(20000, "urn:zo:"));
+    std::atomic<bool> stop{false};
+    std::atomic<long> opened{0};
+    std::thread attacker([&] {
+        std::deque<int> held;
+        for (const auto end = Clock::now() + 60s; !stop && Clock::now() < end;) {
+            if (const int fd = connect_from("127.0.0.2", r.port); fd >= 0)
+                held.push_back(fd), ++opened;
+            if (held.size() > 700)
+                close(held.front()), held.pop_front();
+        }
+        for (const int fd : held)
+            close(fd);
+    });
+    int answered = 0;
+    for (int i = 0; i < 30; ++i)
+        answered += tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s) == version_response;
+    stop = true;
+    attacker.join();
+    EXPECT_EQ(answered, 30);
+    EXPECT_GT(opened, 2000);  // the flood really filled the table
+
+    std::vector<std::thread> readers;
+    std::atomic<int> whole{0};
+    for (int i = 0; i < 40; ++i)
+        readers.emplace_back([&] {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const int small = 16384;
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            const sockaddr_in a = loopback_address(r.port);
+            if (connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0) {
+                send(fd, "GET /zov1/zorbel/ HTTP/1.0\n", 27, MSG_NOSIGNAL);
+                size_t got = 0;
+                char buf[16384];
+                for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0; std::this_thread::sleep_for(10ms))
+                    got += static_cast<size_t>(n);
+                whole += got > 1000000;
+            }
+            close(fd);
+        });
+    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 10; ++i) {
+        const auto asked = Clock::now();
+        EXPECT_EQ(tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s), version_response);
+        EXPECT_LT(Clock::now() - asked, 3s);
+    }
+    for (auto &t : readers)
+        t.join();
+    EXPECT_EQ(whole, 40);
 }
 
 // A client that sends its headers and ends its side at once still has
