@@ -256,14 +256,20 @@ TEST(Connections, TheOldestIdleConnectionMakesRoom)
         close(fd);
 }
 
-// A connection to 127.0.0.1:port from `source` (another loopback
-// address), not waiting for the handshake; -1 when none can be made.
-int connect_from(const char *source, int port)
+// A connection to 127.0.0.1:port from 127.0.0.2:source_port, not waiting
+// for the handshake; -1 when none can be made.  It ends with a reset when
+// closed, so no closed one holds its port.  (The source ports are fixed,
+// outside the range from which the kernel hands out free ports, so that
+// the flood takes no port another test is about to bind.)
+int connect_from_other_address(int source_port, int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &from.sin_addr);
+    const int on = 1;
+    const linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    sockaddr_in from = loopback_address(source_port);
+    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
     const sockaddr_in to = loopback_address(port);
     if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0 &&
         (connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0 || errno == EINPROGRESS))
@@ -284,8 +290,8 @@ TEST(Connections, FloodsAndSlowReadersPushNoOneOut)
     std::atomic<long> opened{0};
     std::thread attacker([&] {
         std::deque<int> held;
-        for (const auto end = Clock::now() + 60s; !stop && Clock::now() < end;) {
-            if (const int fd = connect_from("127.0.0.2", r.port); fd >= 0)
+        for (int i = 0; !stop && i < 1000000; ++i) {
+            if (const int fd = connect_from_other_address(10000 + i % 20000, r.port); fd >= 0)
                 held.push_back(fd), ++opened;
             if (held.size() > 700)
                 close(held.front()), held.pop_front();
@@ -294,12 +300,14 @@ TEST(Connections, FloodsAndSlowReadersPushNoOneOut)
             close(fd);
     });
     int answered = 0;
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 10; ++i)
         answered += tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s) == version_response;
     stop = true;
     attacker.join();
-    EXPECT_EQ(answered, 30);
+    EXPECT_EQ(answered, 10);
     EXPECT_GT(opened, 2000);  // the flood really filled the table
+    // What the flood left in the listening queue is taken before the next part.
+    EXPECT_EQ(tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s), version_response);
 
     std::vector<std::thread> readers;
     std::atomic<int> whole{0};
@@ -323,7 +331,7 @@ TEST(Connections, FloodsAndSlowReadersPushNoOneOut)
     for (int i = 0; i < 10; ++i) {
         const auto asked = Clock::now();
         EXPECT_EQ(tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s), version_response);
-        EXPECT_LT(Clock::now() - asked, 3s);
+        EXPECT_LT(Clock::now() - asked, 5s);
     }
     for (auto &t : readers)
         t.join();
