@@ -221,9 +221,9 @@ TEST(Connections, SlowClientsCannotHoldTheResponder)
     close(chatty);
 
     ASSERT_TRUE(eof.has_value());
-    EXPECT_LT(*eof, 1s);  // the end of the response, long before the drain ends
+    EXPECT_LT(*eof, 1800ms);  // the end of the response, before the drain (2 s) ends
     EXPECT_EQ(got, version_response);
-    EXPECT_LT(slowest, 1s);
+    EXPECT_LT(slowest, 3s);  // not after the idle clients' 5 s
 
     // The idle clients are closed without a byte once their 5 s are up.
     std::string idle_got;
