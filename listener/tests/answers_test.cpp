@@ -136,6 +136,14 @@ TEST(Answers, ResourcesRenderToTheirPieces)
     ASSERT_EQ(agent.size(), 8u);
     EXPECT_TRUE(agent[6].starts_with("<agent>\n  <agent_urn>urn:zo:") && agent[6].ends_with("</agent>\n")) << agent[6];
     EXPECT_EQ(pieces_of(zorbel::tavish::render_stylesheet()).size(), head.size() + 21);
+
+    // Answers from one kept parse share one copy of the link lines.
+    zorbel::set_registry_cache(true);
+    const auto first = zorbel::tavish::answer_request(&env, "GET /zov1/zorbel/ HTTP/1.0");
+    const auto second = zorbel::tavish::answer_request(&env, "GET /zov1/zorbel/ HTTP/1.0");
+    zorbel::set_registry_cache(false);
+    ASSERT_EQ(first.pieces().size(), second.pieces().size());
+    EXPECT_EQ(first.pieces()[9], second.pieces()[9]);
     zo_close(&env);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,7 +27,7 @@ const std::string version_response =
 const std::string version_request = "GET /zov1/agent/version/ HTTP/1.0";
 
 // Short limits, so that every case ends quickly.
-const zorbel::tavish::ConnectionLimits limits{300ms, 300ms, 400ms, 125ms};
+const zorbel::tavish::ConnectionLimits short_limits{300ms, 300ms, 400ms, 125ms};
 
 struct Client {
     std::string input;
@@ -42,7 +43,8 @@ struct Served {
     Clock::duration took;
 };
 
-Served serve(const Client &c, zo_env_t *env = nullptr, int verbosity = 0)
+Served serve(const Client &c, zo_env_t *env = nullptr, int verbosity = 0,
+             const zorbel::tavish::ConnectionLimits &limits = short_limits)
 {
     int fds[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
@@ -94,16 +96,16 @@ TEST(Connection, RequestLineAnswerAndEnd)
         Clock::duration at_least, below;
     };
     const Case cases[] = {
-        {"request and headers", {version_request + "\r\nHost: x\r\n\r\n"}, version_response, {}, 1s},
-        {"line ended by the end of the stream", {version_request}, version_response, {}, 1s},
+        {"request and headers", {version_request + "\r\nHost: x\r\n\r\n"}, version_response, {}, 3s},
+        {"line ended by the end of the stream", {version_request}, version_response, {}, 3s},
         {"overlong line: its first 16383 bytes", {"GET /zov1/agent/version/ HTTP/" + std::string(20000, 'x') + "\n"},
-         version_response, {}, 1s},
-        {"unmatched line", {"GET /zov1/agent HTTP/1.0\n"}, "", {}, 1s},
-        {"nothing sent", {""}, "", {}, 1s},
-        {"no line end in time: no answer", {version_request, false}, "", 300ms, 2s},
-        {"client gone before its answer", {version_request + "\n", true, true, true}, "", {}, 1s},
+         version_response, {}, 3s},
+        {"unmatched line", {"GET /zov1/agent HTTP/1.0\n"}, "", {}, 3s},
+        {"nothing sent", {""}, "", {}, 3s},
+        {"no line end in time: no answer", {version_request, false}, "", 300ms, 4s},
+        {"client gone before its answer", {version_request + "\n", true, true, true}, "", {}, 3s},
         {"client that keeps sending: the drain ends", {version_request + "\r\n", false, true, false, true},
-         version_response, 400ms, 2s},
+         version_response, 400ms, 4s},
     };
     for (const Case &c : cases) {
         const Served s = serve(c.client);
@@ -143,17 +145,32 @@ TEST(Connection, LinesReadAreEchoedAtVerbosityTwo)
 TEST(Connection, LargeAnswersAreSentOrDroppedWhenNotTaken)
 {
     TempRoot root;
-    root.write_registry(many_records(4000, "urn:zo:"));
+    root.write_registry(many_records(6000, "urn:zo:"));
     zo_env_t env{};
     ASSERT_EQ(zo_initialize(root.root().c_str(), &env), ZO_ERR_NO_ERROR);
     const std::string list = "GET /zov1/zorbel/ HTTP/1.0\n";
     const std::string expected = zorbel::tavish::answer_request(&env, list).text();
-    ASSERT_GT(expected.size(), 200000u);
-    EXPECT_EQ(serve({list}, &env).got, expected);
+    ASSERT_GT(expected.size(), 300000u);
+    EXPECT_EQ(serve({list}, &env, 0, {}).got, expected);  // the default send limit: a loaded machine reads late
 
     const Served stalled = serve({list, true, false}, &env);
     EXPECT_GE(stalled.took, 300ms);
-    EXPECT_LT(stalled.took, 3s);
+    EXPECT_LT(stalled.took, 6s);
+
+    // Whatever the socket could take, one readiness event sends one slice.
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    UniqueFd ours(fds[0]), theirs(fds[1]);
+    const int large = 2 << 20;
+    setsockopt(ours.get(), SOL_SOCKET, SO_SNDBUF, &large, sizeof large);
+    setsockopt(theirs.get(), SOL_SOCKET, SO_RCVBUF, &large, sizeof large);
+    ASSERT_EQ(write(theirs.get(), list.data(), list.size()), static_cast<ssize_t>(list.size()));
+    zorbel::tavish::Connection connection(std::move(ours), Clock::now());
+    connection.on_ready(Clock::now(), &env);
+    int arrived = 0;
+    ioctl(theirs.get(), FIONREAD, &arrived);
+    EXPECT_EQ(static_cast<size_t>(arrived), zorbel::tavish::ConnectionLimits{}.send_slice);
+    EXPECT_TRUE(connection.wants_write());
     zo_close(&env);
 }
 

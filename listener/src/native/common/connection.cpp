@@ -151,22 +151,28 @@ void Connection::answer(std::string_view line, Clock::time_point now, zo_env_t *
     send_answer(now);
 }
 
-// Sends what the socket takes, several pieces a call; the socket is told
-// more follows while it does, so the answer leaves in full segments.
+// Sends what the socket takes, up to one slice, several pieces a call;
+// the socket is told more follows while it does, so the answer leaves in
+// full segments.
 void Connection::send_answer(Clock::time_point now)
 {
     const auto &pieces = out_.pieces();
-    while (piece_ < pieces.size()) {
+    size_t budget = limits_.send_slice;
+    while (piece_ < pieces.size() && budget > 0) {
         std::array<iovec, pieces_per_send> iov{};
-        size_t count = 0;
-        for (size_t i = piece_; i < pieces.size() && count < iov.size(); ++i, ++count) {
+        size_t count = 0, bytes = 0;
+        bool cut = false;  // the last piece given does not fit the slice whole
+        for (size_t i = piece_; i < pieces.size() && count < iov.size() && bytes < budget; ++i, ++count) {
             const size_t skip = i == piece_ ? offset_ : 0;
-            iov[count] = {const_cast<char *>(pieces[i]->data()) + skip, pieces[i]->size() - skip};
+            const size_t len = std::min(pieces[i]->size() - skip, budget - bytes);
+            cut = len < pieces[i]->size() - skip;
+            iov[count] = {const_cast<char *>(pieces[i]->data()) + skip, len};
+            bytes += len;
         }
         msghdr msg{};
         msg.msg_iov = iov.data();
         msg.msg_iovlen = count;
-        const bool more = piece_ + count < pieces.size();
+        const bool more = cut || piece_ + count < pieces.size();
         const ssize_t n = sendmsg(fd_.get(), &msg, MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
         if (n < 0) {
             if (errno == EINTR)
@@ -180,18 +186,23 @@ void Connection::send_answer(Clock::time_point now)
         }
         last_activity_ = now;
         phase_deadline_ = now + limits_.send_stall;
-        for (size_t moved = static_cast<size_t>(n); moved > 0;) {
-            const size_t step = std::min(moved, pieces[piece_]->size() - offset_);
-            offset_ += step;
-            moved -= step;
-            if (offset_ == pieces[piece_]->size())
-                ++piece_, offset_ = 0;
-        }
-        while (piece_ < pieces.size() && pieces[piece_]->empty())
-            ++piece_;
+        budget -= static_cast<size_t>(n);
+        advance(static_cast<size_t>(n));
     }
+    if (piece_ < pieces.size())
+        return;  // a slice has gone: the rest when the socket is ready again
     out_ = Answer();
     start_drain(now);
+}
+
+void Connection::advance(size_t moved)
+{
+    const auto &pieces = out_.pieces();
+    while (piece_ < pieces.size() && moved >= pieces[piece_]->size() - offset_) {
+        moved -= pieces[piece_]->size() - offset_;
+        ++piece_, offset_ = 0;
+    }
+    offset_ += moved;
 }
 
 // The client sees the end of the answer at once; what it still sends is

@@ -36,6 +36,9 @@ struct ConnectionLimits {
     Clock::duration send_stall = std::chrono::seconds(10);  // no byte taken for this long
     Clock::duration drain = std::chrono::seconds(2);
     Clock::duration drain_quiet = std::chrono::milliseconds(125);
+    // The most one readiness event sends, so that one large answer cannot
+    // hold the loop while others wait.
+    size_t send_slice = 256 * 1024;
 };
 
 class Connection {
@@ -64,6 +67,7 @@ private:
     void read_request(Clock::time_point now, zo_env_t *zo_env);
     void answer(std::string_view line, Clock::time_point now, zo_env_t *zo_env);
     void send_answer(Clock::time_point now);
+    void advance(size_t moved);
     void start_drain(Clock::time_point now);
     void drain(Clock::time_point now);
     void echo_drained(bool at_end);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <unordered_map>
 
@@ -23,8 +24,24 @@ namespace zorbel::tavish {
 namespace {
 
 constexpr size_t max_connections = 512;
+// Connections accepted before the loop reads and sends again.
+constexpr int accept_batch = 32;
 // Out of descriptors with nothing to drop: accept again after this pause.
 constexpr auto accept_pause = std::chrono::milliseconds(100);
+
+// The peer's address without its port: what counts as one source.
+std::string source_of(const sockaddr_storage &a)
+{
+    if (a.ss_family == AF_INET) {
+        const auto &in = reinterpret_cast<const sockaddr_in &>(a).sin_addr;
+        return std::string(reinterpret_cast<const char *>(&in), sizeof in);
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto &in6 = reinterpret_cast<const sockaddr_in6 &>(a).sin6_addr;
+        return std::string(reinterpret_cast<const char *>(&in6), sizeof in6);
+    }
+    return {};
+}
 
 class EventLoop {
 public:
@@ -46,9 +63,12 @@ public:
         for (;;) {
             const int n = epoll_wait(epoll_.get(), ready, 64, wait_ms(Clock::now()));
             const auto now = Clock::now();
+            bool listener_ready = false;
+            // What has arrived on open connections is read (and answered)
+            // before new connections can push any of them out.
             for (int i = 0; i < n; ++i) {
                 if (ready[i].data.fd == listener_) {
-                    accept_all(now);
+                    listener_ready = true;
                     continue;
                 }
                 const auto it = connections_.find(ready[i].data.fd);
@@ -57,6 +77,8 @@ public:
                 it->second.conn->on_ready(now, zo_env_);
                 update(it);
             }
+            if (listener_ready)
+                accept_some(now);
             expire(Clock::now());
         }
     }
@@ -66,6 +88,7 @@ private:
         std::unique_ptr<Connection> conn;
         std::uint32_t events;  // as registered with epoll
         std::uint64_t serial;  // order of acceptance: the older of two equal waits goes first
+        std::string source;    // the peer's address
     };
     using Map = std::unordered_map<int, Entry>;
 
@@ -88,12 +111,19 @@ private:
         return next <= now ? 0 : poll_timeout_ms(next);
     }
 
+    Map::iterator remove(Map::iterator it)
+    {
+        if (const auto s = per_source_.find(it->second.source); s != per_source_.end() && --s->second == 0)
+            per_source_.erase(s);
+        return connections_.erase(it);  // closing the descriptor leaves the epoll set
+    }
+
     // Closes a finished connection, or registers the events it now waits for.
     Map::iterator update(Map::iterator it)
     {
         Entry &e = it->second;
         if (e.conn->done())
-            return connections_.erase(it);  // closing the descriptor left the epoll set
+            return remove(it);
         if (const std::uint32_t want = e.conn->wants_write() ? EPOLLOUT : EPOLLIN; want != e.events) {
             epoll_event ev{};
             ev.events = want;
@@ -115,33 +145,32 @@ private:
             watch_listener(true);
     }
 
-    // Makes room by closing the connection that has waited longest for its
-    // client (any connection when none is waiting for its client).
-    bool drop_oldest()
+    // Makes room by closing one connection of the source that holds the
+    // most: the one that has waited longest for its client (any of them
+    // when none is waiting for its client).
+    bool make_room()
     {
+        const auto busiest = std::max_element(per_source_.begin(), per_source_.end(),
+                                              [](const auto &a, const auto &b) { return a.second < b.second; });
+        if (busiest == per_source_.end())
+            return false;
         auto oldest = connections_.end();
-        for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-            const Connection &c = *it->second.conn;
-            if (oldest == connections_.end()) {
+        auto rank = [](const Entry &e) { return std::make_tuple(!e.conn->idle(), e.conn->last_activity(), e.serial); };
+        for (auto it = connections_.begin(); it != connections_.end(); ++it)
+            if (it->second.source == busiest->first &&
+                (oldest == connections_.end() || rank(it->second) < rank(oldest->second)))
                 oldest = it;
-                continue;
-            }
-            const Connection &o = *oldest->second.conn;
-            if (std::make_tuple(!c.idle(), c.last_activity(), it->second.serial) <
-                std::make_tuple(!o.idle(), o.last_activity(), oldest->second.serial))
-                oldest = it;
-        }
         if (oldest == connections_.end())
             return false;
-        connections_.erase(oldest);
+        remove(oldest);
         return true;
     }
 
-    void accept_all(Clock::time_point now)
+    void accept_some(Clock::time_point now)
     {
-        for (;;) {
+        for (int accepted = 0; accepted < accept_batch;) {
             if (connections_.size() >= max_connections)
-                drop_oldest();
+                make_room();
             sockaddr_storage their_addr{};
             socklen_t addr_len = sizeof their_addr;
             UniqueFd fd(accept4(listener_, reinterpret_cast<sockaddr *>(&their_addr), &addr_len,
@@ -153,7 +182,7 @@ private:
                     return;
                 if (tavish_verbose >= 1)
                     perror("accept");
-                if ((errno == EMFILE || errno == ENFILE) && drop_oldest())
+                if ((errno == EMFILE || errno == ENFILE) && make_room())
                     continue;
                 if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                     watch_listener(false);
@@ -161,6 +190,7 @@ private:
                 }
                 return;
             }
+            ++accepted;
             if (tavish_verbose >= 1)
                 fprintf(stderr, "got TCP connection: (fd=%d)\n", fd.get());
             log_connection(reinterpret_cast<sockaddr *>(&their_addr), addr_len);
@@ -170,7 +200,15 @@ private:
             ev.data.fd = key;
             if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, key, &ev) != 0)
                 continue;  // closed again at once
-            connections_[key] = Entry{std::make_unique<Connection>(std::move(fd), now), EPOLLIN, ++accepted_};
+            const std::string source = source_of(their_addr);
+            ++per_source_[source];
+            const auto it = connections_
+                                .insert_or_assign(key, Entry{std::make_unique<Connection>(std::move(fd), now),
+                                                             EPOLLIN, ++accepted_total_, source})
+                                .first;
+            // A request that came with the connection is read (and answered) now.
+            it->second.conn->on_ready(now, zo_env_);
+            update(it);
         }
     }
 
@@ -178,8 +216,9 @@ private:
     zo_env_t *zo_env_;
     UniqueFd epoll_;
     Map connections_;
+    std::unordered_map<std::string, size_t> per_source_;  // open connections per peer address
     bool accepting_ = false;
-    std::uint64_t accepted_ = 0;
+    std::uint64_t accepted_total_ = 0;
     Clock::time_point resume_accept_{};
 };
 
