@@ -328,7 +328,7 @@ TEST_F(CliNetwork, QueryKeepsControlCharactersFromATerminal)
     for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
         shown.append(buf, static_cast<std::size_t>(n));
     close(master);
-    EXPECT_EQ(shown, "A?[2JB\tC?\n??\xc3\xa9");
+    EXPECT_EQ(shown, "A\\x1b[2JB\tC\\x0d\n\\x07\\u009b\xc3\xa9");
 }
 
 TEST_F(CliNetwork, QueryArgumentsAreChecked)
