@@ -114,6 +114,10 @@ int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds time
                 recvfrom(fd.get(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
             if (n < 0)
                 continue;  // an ICMP error from one target does not end the search
+            // A reply from where no probe went answers nothing of ours: a
+            // peer could otherwise point the search at any host and port.
+            if (!targets.accepts(from))
+                continue;
             const auto reply = parse_discovery_reply(std::string_view(buf.data(), static_cast<std::size_t>(n)));
             if (!reply)
                 continue;
