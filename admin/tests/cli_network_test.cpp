@@ -360,7 +360,7 @@ TEST(InventoryMemory, HostileListsCannotExhaustTheMemoryOfARun)
     Child zorbel = Child::spawn({installed("bin/zorbel"), "inventory", "-p", std::to_string(hosts.port()), "-t", "30",
                                  "--format", "json", "127.0.0.0/29"},
                                 logging_to(dir.root() + "/err"));
-    EXPECT_EQ(zorbel.wait_exit_code(60s), 1) << read_file(dir.root() + "/err");
+    EXPECT_EQ(zorbel.wait_exit_code(120s), 1) << read_file(dir.root() + "/err");
     // The largest of this process's children, zorbel among them.
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
