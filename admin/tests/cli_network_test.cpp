@@ -5,13 +5,17 @@
 #include "network/discovery_client.h"
 #include "fake_responder.h"
 #include "network/host_reader.h"
+#include "network/responder_answers.h"
 #include "network/http_query.h"
 #include "network/inet.h"
 #include "loopback.h"
 #include "network/targets.h"
 #include "temp_root.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,12 +24,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 namespace zorbel::test {
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
 
 using cli::parse_discovery_reply;
 using cli::parse_http_response;
@@ -173,6 +185,7 @@ TEST(HostReader, HostileAnswersAreReportedForThatHost)
         const char *name;
         std::string record_answer;  // what a record request gets (the list is `list`)
         std::string error;          // start of the host's error; "" for none
+        std::size_t budget = 1 << 20;
     };
     const Case cases[] = {
         {"good", record("<instance_urn>urn:zo:1</instance_urn><product_name>A &amp; &#xe9;</product_name>"), ""},
@@ -184,6 +197,8 @@ TEST(HostReader, HostileAnswersAreReportedForThatHost)
         {"oversized", record(std::string(2 << 20, ' ')), "127.0.0.1:"},
         {"not found", "HTTP/1.0 404 Not Found\r\n\r\n", "127.0.0.1:"},
         {"never closes", "", "127.0.0.1:"},
+        {"over budget", record("<instance_urn>urn:zo:1</instance_urn><product_name>A</product_name>"),
+         "more than the run's 300 bytes of answers to keep", 300},
     };
     for (const auto &c : cases) {
         FakeResponder server([&](int fd, const std::string &request) {
@@ -195,7 +210,8 @@ TEST(HostReader, HostileAnswersAreReportedForThatHost)
                 while (!server.stopping() && send_bytes(fd, head.substr(0, 1)))
                     std::this_thread::sleep_for(20ms);
         });
-        const auto host = cli::read_host(loopback_address(0), {"urn:zo:r", std::to_string(server.port())}, 1s);
+        cli::RunBudget budget(c.budget);
+        const auto host = cli::read_host(loopback_address(0), {"urn:zo:r", std::to_string(server.port())}, 1s, budget);
         if (c.error.empty()) {
             EXPECT_FALSE(host.error) << c.name << ": " << *host.error;
             ASSERT_EQ(host.records.size(), 1u) << c.name;
@@ -204,8 +220,153 @@ TEST(HostReader, HostileAnswersAreReportedForThatHost)
             ASSERT_TRUE(host.error) << c.name;
             EXPECT_TRUE(host.error->starts_with(c.error)) << c.name << ": " << *host.error;
             EXPECT_TRUE(host.records.empty()) << c.name;
+            EXPECT_NO_THROW(budget.take(c.budget)) << c.name << ": the host's share is given back";
         }
     }
+}
+
+// A discovery responder on 127.0.0.1 that answers each probe with `reply`
+// from 127.0.0.1 and then, as a hostile peer would, from other loopback
+// addresses that were never probed.
+class ForgingResponder {
+public:
+    ForgingResponder(std::string reply, std::vector<std::string> also_from) : reply_(std::move(reply))
+    {
+        fd_ = bound_udp_socket();
+        for (const auto &address : also_from) {
+            const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a = loopback_address(0);
+            inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+            if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0)
+                forgers_.push_back(fd);
+        }
+        thread_ = std::thread([this] { answer(); });
+    }
+    ~ForgingResponder()
+    {
+        stop_ = true;
+        thread_.join();
+        for (const int fd : forgers_)
+            close(fd);
+        close(fd_);
+    }
+    int port() const { return local_port(fd_); }
+
+private:
+    void answer()
+    {
+        char buf[512];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            if (poll(&p, 1, 20) <= 0 || recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len) < 0)
+                continue;
+            for (const int fd : forgers_)
+                sendto(fd, reply_.data(), reply_.size(), 0, reinterpret_cast<const sockaddr *>(&from), len);
+        }
+    }
+
+    std::string reply_;
+    int fd_ = -1;
+    std::vector<int> forgers_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(CliNetwork, RepliesComeOnlyFromWhereProbesWentAndOneRunReadsAtMostMaxHosts)
+{
+    // The advertised TCP port is closed: each host read fails at once.
+    ForgingResponder forger("urn:zo:f " + std::to_string(tcp_port) + "\n",
+                            {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.9"});
+    const std::string port = std::to_string(forger.port());
+    auto r = zorbel({"discover", "-p", port, "-t", "1", "127.0.0.1"});
+    EXPECT_EQ(r.out, "127.0.0.1 urn:zo:f " + std::to_string(tcp_port) + "\n") << r.err;
+    r = zorbel({"discover", "-p", port, "-t", "1", "127.0.0.0/29"});
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+    EXPECT_EQ(r.out.find("127.0.0.9"), std::string::npos) << r.out;
+
+    r = zorbel({"inventory", "-p", port, "-t", "1", "--max-hosts", "2", "--format", "json", "127.0.0.0/29"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["hosts"].size(), 2u) << r.out;
+    EXPECT_NE(r.err.find("zorbel: 1 host beyond --max-hosts 2 not read: 127.0.0.3\n"), std::string::npos) << r.err;
+}
+
+TEST_F(CliNetwork, DiscoverShowsAHostileUrnEscaped)
+{
+    ForgingResponder forger("urn:zo:\xc2\x9b" "31m\xe2\x80\xae\xff 7\n", {"127.0.0.1"});
+    const auto r = zorbel({"discover", "-p", std::to_string(forger.port()), "-t", "1", "127.0.0.1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "127.0.0.1 urn:zo:\\u009b31m\\u202e\\xff 7\n");
+}
+
+TEST(RecordList, IsReadPieceByPieceAndHostileListsAreRefused)
+{
+    const std::string good = "<?xml version=\"1.0\"?>\n<zorbels><link type=\"zorbel\" href=\"/zov1/zorbel/urn:zo:a\"/>"
+                             "<other><link href=\"/x\"/></other><link href=\"/zov1/zorbel/urn:zo:b&amp;c\"/></zorbels>";
+    std::vector<std::string> urns;
+    cli::RecordListReader reader([&](std::string urn) { urns.push_back(std::move(urn)); });
+    for (const char &c : good)
+        reader.take(std::string_view(&c, 1));
+    reader.finish();
+    EXPECT_EQ(urns, (std::vector<std::string>{"urn:zo:a", "urn:zo:b&c"}));
+
+    std::string names;
+    for (int i = 0; i < 100; ++i)
+        names += "<n" + std::to_string(i) + "/>";
+    struct Case {
+        const char *name;
+        std::string list;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"document type", "<!DOCTYPE zorbels [<!ENTITY a \"x\">]><zorbels/>", "it declares a document type"},
+        {"link elsewhere", "<zorbels><link href=\"/etc/passwd\"/></zorbels>", "a link outside /zov1/zorbel/"},
+        {"link without target", "<zorbels><link/></zorbels>", "a link outside /zov1/zorbel/"},
+        {"other root", "<html/>", "no zorbels element"},
+        {"not well-formed", "<zorbels><link></zorbels>", ""},
+        {"empty", "", ""},
+        {"endless markup", "<zorbels><link href=\"" + std::string(3 << 20, 'x'), "markup longer than 1 MiB"},
+        {"many names", "<zorbels>" + names + "</zorbels>", "more than 64 names"},
+    };
+    for (const auto &c : cases) {
+        try {
+            cli::parse_record_list(c.list);
+            ADD_FAILURE() << c.name << ": accepted";
+        } catch (const cli::Failure &e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with("garbled record list: " + c.error)) << c.name << ": " << e.what();
+        }
+    }
+}
+
+// Six hosts that each answer the record list with 60 MB of links: the run
+// keeps its memory bounded, whatever they send.
+TEST(InventoryMemory, HostileListsCannotExhaustTheMemoryOfARun)
+{
+    std::string list = "HTTP/1.0 200 OK\r\n\r\n<zorbels>";
+    for (unsigned i = 0; list.size() < 60'000'000; ++i)
+        list += "<link type=\"zorbel\" href=\"/zov1/zorbel/urn:zo:" + std::to_string(i) +
+                "-0000-1111-2222-333344445555\"/>\n";
+    list += "</zorbels>\n";
+    FakeResponder server(
+        [&](int fd, const std::string &request) {
+            send_bytes(fd, request.starts_with("GET /zov1/zorbel/ ") ? std::string_view(list)
+                                                                      : "HTTP/1.0 404 Not Found\r\n\r\n");
+        },
+        "0.0.0.0");
+    ForgingResponder hosts("urn:zo:h " + std::to_string(server.port()) + "\n",
+                           {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"});
+    TempRoot dir(bare_root);
+    Child zorbel = Child::spawn({installed("bin/zorbel"), "inventory", "-p", std::to_string(hosts.port()), "-t", "30",
+                                 "--format", "json", "127.0.0.0/29"},
+                                logging_to(dir.root() + "/err"));
+    EXPECT_EQ(zorbel.wait_exit_code(120s), 1) << read_file(dir.root() + "/err");
+    // The largest of this process's children, zorbel among them.
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    RecordProperty("max_rss_kib", std::to_string(usage.ru_maxrss));
+    constexpr long bound_kib = 512 * 1024 * (sanitized ? 3 : 1);
+    EXPECT_LT(usage.ru_maxrss, bound_kib) << read_file(dir.root() + "/err");
 }
 
 TEST_F(CliNetwork, DiscoverWithoutAnswerFails)
@@ -328,7 +489,7 @@ TEST_F(CliNetwork, QueryKeepsControlCharactersFromATerminal)
     for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
         shown.append(buf, static_cast<std::size_t>(n));
     close(master);
-    EXPECT_EQ(shown, "A?[2JB\tC?\n??\xc3\xa9");
+    EXPECT_EQ(shown, "A\\x1b[2JB\tC\\x0d\n\\x07\\u009b\xc3\xa9");
 }
 
 TEST_F(CliNetwork, QueryArgumentsAreChecked)
@@ -387,6 +548,32 @@ TEST(Targets, BlocksExpandToTheirHostAddresses)
     EXPECT_TRUE(cli::expand_targets("discover", {}, 1).broadcast);
     for (const char *bad : {"10.0.0.0/15", "10.0.0/24", "10.0.0.0/", "10.0.0.0/x", "10.0.0.0/33", "/8"})
         EXPECT_THROW(cli::expand_targets("discover", {bad}, 1), cli::UsageError) << bad;
+}
+
+TEST(Targets, RepliesAreAcceptedFromProbedAddressesBlocksAndBroadcastNetworks)
+{
+    // 10.0.0.0/24 with its broadcast address, and a network without one.
+    const std::vector<cli::LocalNetwork> networks{{{0x0a000000, 0x0a0000ff}, 0x0a0000ff},
+                                                  {{0x7f000000, 0x7fffffff}, std::nullopt}};
+    struct Case {
+        std::vector<std::string> operands;
+        const char *from;
+        bool accepted;
+    };
+    for (const auto &c : std::vector<Case>{{{"10.0.0.7"}, "10.0.0.7", true},
+                                           {{"10.0.0.7"}, "10.0.0.8", false},
+                                           {{"10.0.1.0/30"}, "10.0.1.3", true},
+                                           {{"10.0.1.0/30"}, "10.0.1.4", false},
+                                           {{"10.0.0.255"}, "10.0.0.9", true},
+                                           {{"10.0.0.255"}, "127.0.0.1", false},
+                                           {{"255.255.255.255"}, "127.0.0.5", true},
+                                           {{}, "10.0.0.200", true},
+                                           {{}, "10.0.1.1", false}}) {
+        sockaddr_in from{};
+        inet_pton(AF_INET, c.from, &from.sin_addr);
+        EXPECT_EQ(cli::expand_targets("discover", c.operands, 1, networks).accepts(from), c.accepted)
+            << (c.operands.empty() ? "broadcast" : c.operands[0]) << " " << c.from;
+    }
 }
 
 TEST(DiscoveryReply, ProbeTextsAreFresh)

@@ -10,10 +10,12 @@
 
 namespace zorbel::test {
 
-FakeResponder::FakeResponder(std::function<void(int, const std::string &)> answer) : answer_(std::move(answer))
+FakeResponder::FakeResponder(std::function<void(int, const std::string &)> answer, const char *address)
+    : answer_(std::move(answer))
 {
     listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = loopback_address(0);
+    sockaddr_in a = loopback_address(0);
+    inet_pton(AF_INET, address, &a.sin_addr);
     if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 ||
         listen(listen_fd_, 64) != 0)
         throw std::runtime_error("fake responder: no listening socket");

@@ -15,7 +15,10 @@ class FakeResponder {
 public:
     // `answer` gets the connected socket and the request line; it should
     // end once stopping() holds.
-    explicit FakeResponder(std::function<void(int fd, const std::string &request)> answer);
+    // It listens on `address` (by default 127.0.0.1; 0.0.0.0 takes
+    // connections to every loopback address).
+    explicit FakeResponder(std::function<void(int fd, const std::string &request)> answer,
+                           const char *address = "127.0.0.1");
     ~FakeResponder();
     FakeResponder(const FakeResponder &) = delete;
     FakeResponder &operator=(const FakeResponder &) = delete;

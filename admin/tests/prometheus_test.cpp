@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <regex>
+#include <sstream>
 
 namespace zorbel::test {
 namespace {
@@ -19,16 +22,66 @@ bool have(const char *program)
     return access(program, X_OK) == 0;
 }
 
-// The shell command of the installed service, made to read the registry
+// The command line of the installed service, made to read the registry
 // below `root` and to write into `dir`.
-std::string service_command(const std::string &root, const std::string &dir)
+std::vector<std::string> service_command(const std::string &root, const std::string &dir)
 {
     const std::string unit = read_file(installed("lib/systemd/system/zorbel-textfile.service"));
     std::smatch m;
-    if (!std::regex_search(unit, m, std::regex("ExecStart=/bin/sh -c '(.*)'\n")))
-        return "";
-    std::string command = std::regex_replace(m[1].str(), std::regex("/var/lib/prometheus/node-exporter"), dir);
-    return std::regex_replace(command, std::regex("zorbel export"), "zorbel -r " + root + " export");
+    if (!std::regex_search(unit, m, std::regex("\nExecStart=([^\n]*)\n")))
+        return {};
+    std::istringstream words(std::regex_replace(m[1].str(), std::regex("/var/lib/prometheus/node-exporter"), dir));
+    std::vector<std::string> argv;
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    argv.insert(argv.begin() + 1, {"-r", root});
+    return argv;
+}
+
+// The names in `dir`, sorted.
+std::vector<std::string> entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Prometheus, ExportOutputReplacesTheFileWholeOrNotAtAll)
+{
+    TempRoot root, unreadable(bare_root);
+    const std::string dir = root.root() + "/textfile", file = dir + "/zorbel.prom";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    // Whatever the umask, the collector's account can read the file.
+    auto r = run_shell("umask 077; " + installed("bin/zorbel") + " -r " + root.root() +
+                       " export --format prometheus --output " + file);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const std::string written = read_file(file);
+    EXPECT_TRUE(written.ends_with("\nzorbel_registry_records 0\n")) << written;
+    struct stat st{};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+    struct Case {
+        const char *name;
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const Case failures[] = {
+        {"registry unreadable", {"-r", unreadable.root(), "export", "--output", file}, "zorbel: "},
+        {"a directory in the way", {"-r", root.root(), "export", "-o", dir + "/sub"}, "zorbel: " + dir + "/sub: "},
+        {"no such directory", {"-r", root.root(), "export", "-o", dir + "/none/x.prom"}, "zorbel: " + dir + "/none/x.prom: "},
+    };
+    for (const auto &c : failures) {
+        r = zorbel(c.args);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_TRUE(r.err.starts_with(c.error)) << c.name << ": " << r.err;
+        EXPECT_EQ(read_file(file), written) << c.name;
+        EXPECT_EQ(entries(dir), (std::vector<std::string>{"sub", "zorbel.prom"})) << c.name;
+    }
 }
 
 TEST(Prometheus, TextfileIsValidAndServedByTheNodeExporter)
@@ -44,11 +97,12 @@ TEST(Prometheus, TextfileIsValidAndServedByTheNodeExporter)
     }
     const std::string dir = root.root() + "/textfile";
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    const std::string command = service_command(root.root(), dir);
-    ASSERT_NE(command, "");
-    ASSERT_EQ(run({"/bin/sh", "-c", command}).status, 0);
+    const auto command = service_command(root.root(), dir);
+    ASSERT_EQ(command.size(), 8u);
+    EXPECT_EQ(command[0], installed("bin/zorbel"));
+    ASSERT_EQ(run(command).status, 0);
     const std::string prom = read_file(dir + "/zorbel.prom");
-    EXPECT_EQ(access((dir + "/zorbel.prom.tmp").c_str(), F_OK), -1);  // renamed into place
+    EXPECT_EQ(entries(dir), std::vector<std::string>{"zorbel.prom"});  // renamed into place
     EXPECT_NE(prom.find("product_name=\"Quote \\\" back\\\\slash\""), std::string::npos) << prom;
     EXPECT_NE(prom.find("product_name=\"Line\\nfeed Ünï\""), std::string::npos) << prom;
     EXPECT_NE(prom.find("\nzorbel_registry_records 3\n"), std::string::npos) << prom;

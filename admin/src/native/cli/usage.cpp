@@ -67,8 +67,10 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> command_
      "one a line, in registry order.  With --format, every field of each record:\n"
      "aligned columns, one JSON array, one JSON object a line, or CSV (RFC 4180).\n"},
     {"export",
-     "Usage: zorbel [-r ROOT] export\n"
-     "Prints the registry's records as one XML document.\n"},
+     "Usage: zorbel [-r ROOT] export [--format xml|prometheus] [-o|--output FILE]\n"
+     "Prints the registry's records as one XML document, or as node exporter\n"
+     "textfile metrics.  --output replaces FILE instead, atomically and durably\n"
+     "(a synced temporary file in the same directory renamed over it; mode 0644).\n"},
     {"urn",
      "Usage: zorbel [-r ROOT] urn\n"
      "Prints the registry URN (creating an empty registry on first use).\n"},
@@ -79,15 +81,19 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> command_
      "the broadcast address 255.255.255.255) and prints \"ADDRESS URN PORT\" for\n"
      "every reply until SECONDS (default 2) have passed, or until every target\n"
      "has answered when no broadcast was sent; \"-\" stands for an empty URN.\n"
+     "Only replies from an address probed, from within a block probed or, for a\n"
+     "broadcast, from the networks it reaches are taken.\n"
      "Names that do not resolve are reported and the others probed.\n"
      "Exit status 1 when nothing answered.\n"},
     {"inventory",
      "Usage: zorbel inventory [-p|--port PORT] [-t|--timeout SECONDS] [-j|--jobs N]\n"
-     "           [--format table|json|jsonl|csv] [--html FILE] [TARGET ...]\n"
+     "           [--max-hosts M] [--format table|json|jsonl|csv] [--html FILE] [TARGET ...]\n"
      "Discovers the responders as discover does (same TARGETs, UDP port PORT,\n"
      "default 6481), then reads every record of each over TCP at the port its\n"
-     "reply names, at most N hosts at once (default 32).  SECONDS bounds both the\n"
-     "discovery (default 2) and the reading of each host (default 10).\n"
+     "reply names, at most N hosts at once (default 32) and the first M hosts\n"
+     "to answer in all (default 65536, the addresses of a /16); the hosts beyond\n"
+     "are named on standard error.  SECONDS bounds both the discovery (default 2)\n"
+     "and the reading of each host (default 10).\n"
      "Prints one row per record, sorted by host address and instance URN: the\n"
      "address, the registry URN and the ten served fields; as aligned columns\n"
      "(the default on a terminal), one JSON document of all hosts with their\n"
@@ -96,7 +102,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> command_
      "A host that cannot be read is reported (on standard error, or as its\n"
      "\"error\" in JSON) and the others are still printed.\n"
      "Exit status 0 when every host that answered was read, 1 when one was not\n"
-     "or none answered, 2 on a usage error.\n"},
+     "(or was left out) or none answered, 2 on a usage error.\n"},
     {"query",
      "Usage: zorbel query [-t|--timeout SECONDS] HOST[:PORT] [version|agent|list|xsl|INSTANCE_URN]\n"
      "Sends one HTTP/1.0 GET to the network responder on HOST (TCP port 6481\n"

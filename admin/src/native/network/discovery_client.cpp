@@ -2,6 +2,7 @@
 
 #include "cli/cli_error.h"
 #include "network/inet.h"
+#include "output/terminal_text.h"
 #include "zorbel/support/unique_fd.h"
 
 #include <poll.h>
@@ -113,6 +114,10 @@ int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds time
                 recvfrom(fd.get(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
             if (n < 0)
                 continue;  // an ICMP error from one target does not end the search
+            // A reply from where no probe went answers nothing of ours: a
+            // peer could otherwise point the search at any host and port.
+            if (!targets.accepts(from))
+                continue;
             const auto reply = parse_discovery_reply(std::string_view(buf.data(), static_cast<std::size_t>(n)));
             if (!reply)
                 continue;
@@ -152,7 +157,9 @@ int discover(const DiscoverRequest &req)
     for (const auto &error : targets.errors)
         std::fprintf(stderr, "zorbel: %s\n", error.c_str());
     const int replies = probe_responders(targets, req.timeout, [](const sockaddr_in &from, const DiscoveryReply &r) {
-        std::printf("%s %s %s\n", address_text(from).c_str(), r.urn.empty() ? "-" : r.urn.c_str(), r.port.c_str());
+        // The URN may hold any byte above the blank: shown escaped.
+        std::printf("%s %s %s\n", address_text(from).c_str(), r.urn.empty() ? "-" : display_escape(r.urn).c_str(),
+                    r.port.c_str());
         std::fflush(stdout);
     });
     if (replies == 0)

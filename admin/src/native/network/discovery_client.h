@@ -38,8 +38,8 @@ std::optional<DiscoveryReply> parse_discovery_reply(std::string_view datagram);
 // A probe text that no responder has seen: a fixed prefix and 128 random bits.
 std::string fresh_probe_text();
 
-// Sends one fresh probe to each target and passes every reply to
-// `on_reply`, until the time-out or, when no broadcast was sent, until
+// Sends one fresh probe to each target and passes every reply from an
+// address the targets accept (ProbeTargets::accepts) to `on_reply`, until the time-out or, when no broadcast was sent, until
 // every unicast target has answered.  Returns the number of replies;
 // throws Failure when not one probe could be sent.
 int probe_responders(const ProbeTargets &targets, std::chrono::milliseconds timeout,

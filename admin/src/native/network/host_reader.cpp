@@ -25,12 +25,50 @@ int advertised_port(const std::string &text)
     return port;
 }
 
-std::vector<std::vector<std::string>> read_records(sockaddr_in to, const std::string &port, const Deadline &deadline)
+// What one host keeps, charged to the run's budget as it grows.
+class Kept {
+public:
+    explicit Kept(RunBudget &budget) : budget_(budget) {}
+    ~Kept() { budget_.give_back(charged_); }
+    Kept(const Kept &) = delete;
+    Kept &operator=(const Kept &) = delete;
+
+    template <class T>
+    void charge(const T &item)
+    {
+        const std::size_t bytes = RunBudget::cost(item);
+        budget_.take(bytes);
+        charged_ += bytes;
+    }
+    // The records are the run's now: their share stays taken.
+    void keep() { charged_ = 0; }
+
+private:
+    RunBudget &budget_;
+    std::size_t charged_ = 0;
+};
+
+std::vector<std::string> read_list(const sockaddr_in &to, const Deadline &deadline, Kept &kept)
 {
-    to.sin_port = htons(static_cast<uint16_t>(advertised_port(port)));
-    auto urns = parse_record_list(http_get(to, *resource_path("list"), deadline, max_answer_bytes));
+    std::vector<std::string> urns;
+    RecordListReader list([&](std::string urn) {
+        kept.charge(urn);
+        urns.push_back(std::move(urn));
+    });
+    http_get_streamed(to, *resource_path("list"), deadline, max_answer_bytes,
+                      [&](std::string_view piece) { list.take(piece); });
+    list.finish();
     std::sort(urns.begin(), urns.end());
     urns.erase(std::unique(urns.begin(), urns.end()), urns.end());
+    return urns;
+}
+
+std::vector<std::vector<std::string>> read_records(sockaddr_in to, const std::string &port, const Deadline &deadline,
+                                                   RunBudget &budget)
+{
+    to.sin_port = htons(static_cast<uint16_t>(advertised_port(port)));
+    Kept kept_urns(budget), kept_records(budget);
+    const auto urns = read_list(to, deadline, kept_urns);
     std::vector<std::vector<std::string>> records;
     for (const auto &urn : urns) {
         const auto path = resource_path(urn);
@@ -42,18 +80,21 @@ std::vector<std::vector<std::string>> read_records(sockaddr_in to, const std::st
         // A record deleted since the list came back has only its URN.
         if (values[name_column].empty() && values[version_column].empty() && values[timestamp_column].empty())
             continue;
+        kept_records.charge(values);
         records.push_back(std::move(values));
     }
+    kept_records.keep();
     return records;
 }
 
 }  // namespace
 
-HostInventory read_host(const sockaddr_in &from, const DiscoveryReply &reply, std::chrono::milliseconds timeout)
+HostInventory read_host(const sockaddr_in &from, const DiscoveryReply &reply, std::chrono::milliseconds timeout,
+                        RunBudget &budget)
 {
     HostInventory host{from, reply.urn, reply.port, {}, std::nullopt};
     try {
-        host.records = read_records(from, reply.port, Deadline(timeout));
+        host.records = read_records(from, reply.port, Deadline(timeout), budget);
     } catch (const Failure &e) {
         host.error = e.what();
     } catch (const std::bad_alloc &) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "network/discovery_client.h"
+#include "network/run_budget.h"
 
 #include <netinet/in.h>
 
@@ -14,7 +15,7 @@
 namespace zorbel::cli {
 
 // The most one record answer may hold; a real one is a few kilobytes.
-inline constexpr std::size_t max_record_answer_bytes = std::size_t{1} << 20;
+inline constexpr std::size_t max_record_answer_bytes = std::size_t{64} << 10;
 
 struct HostInventory {
     sockaddr_in address{};
@@ -24,10 +25,13 @@ struct HostInventory {
     std::optional<std::string> error;               // set when the host could not be read; records empty then
 };
 
-// Asks for the record list, then for each record, one connection each,
-// all within `timeout`.  Records that vanish between list and lookup are
-// left out.  Any failure (refused, timed out, garbled, oversized) leaves
-// the host with an error and no records.
-HostInventory read_host(const sockaddr_in &from, const DiscoveryReply &reply, std::chrono::milliseconds timeout);
+// Asks for the record list, read as it arrives, then for each record, one
+// connection each, all within `timeout`.  Records that vanish between list
+// and lookup are left out.  What the host keeps (the list's URNs, then its
+// records) is taken out of `budget`.  Any failure (refused, timed out,
+// garbled, oversized, the budget spent) leaves the host with an error and
+// no records, and gives its share of the budget back.
+HostInventory read_host(const sockaddr_in &from, const DiscoveryReply &reply, std::chrono::milliseconds timeout,
+                        RunBudget &budget);
 
 }  // namespace zorbel::cli

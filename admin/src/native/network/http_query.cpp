@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 
 namespace zorbel::cli {
 
@@ -52,25 +53,88 @@ void send_all(int fd, std::string_view data, const Deadline &deadline)
         throw Failure(system_error("send"));
 }
 
-// Everything the peer sends until it closes; a reset after some bytes
-// still counts as the end of the response.  The deadline is checked before
-// every read, not only while the socket is idle.
-std::string receive_all(int fd, const std::string &where, const Deadline &deadline, std::size_t max_bytes)
+// Hands everything the peer sends to `piece` as it arrives, until the
+// peer closes; a reset after some bytes still counts as the end of the
+// response.  The deadline is checked before every read, not only while the
+// socket is idle.  Returns the number of bytes received.
+std::size_t receive_all(int fd, const std::string &where, const Deadline &deadline, std::size_t max_bytes,
+                        const std::function<void(std::string_view)> &piece)
 {
-    std::string raw;
+    std::size_t received = 0;
     std::array<char, 16384> buf{};
     for (;;) {
         if (deadline.remaining_ms() == 0 || !wait_for(fd, POLLIN, deadline))
             throw Failure(where + ": no complete answer in time");
         const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-        if (n > 0)
-            raw.append(buf.data(), static_cast<std::size_t>(n));
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            return raw;
-        if (raw.size() > max_bytes)
-            throw Failure(where + ": answer larger than " + std::to_string(max_bytes >> 20) + " MiB");
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return received;
+        if (n < 0)
+            continue;
+        received += static_cast<std::size_t>(n);
+        if (received > max_bytes)
+            throw Failure(where + ": answer larger than " + size_text(max_bytes));
+        piece(std::string_view(buf.data(), static_cast<std::size_t>(n)));
     }
 }
+
+// The most a response head may hold before its body.
+constexpr std::size_t max_head_bytes = 16384;
+
+// Splits a response arriving in pieces into its head, checked once
+// complete, and its body, handed on piece by piece.
+class ResponseSplitter {
+public:
+    ResponseSplitter(const std::string &where, const std::function<void(std::string_view)> &body)
+        : where_(where), body_(body)
+    {
+    }
+
+    void take(std::string_view piece)
+    {
+        if (head_done_) {
+            body_(piece);
+            return;
+        }
+        head_ += piece;
+        const auto end = head_.find("\r\n\r\n");
+        if (end == std::string::npos) {
+            if (head_.size() > max_head_bytes)
+                throw Failure("malformed response from " + where_);
+            return;
+        }
+        check(std::string_view(head_).substr(0, end + 4));
+        head_done_ = true;
+        const std::string rest = head_.substr(end + 4);
+        head_.clear();
+        head_.shrink_to_fit();
+        if (!rest.empty())
+            body_(rest);
+    }
+
+    // At the end of the response: throws unless a whole head came.
+    void finish(std::size_t received) const
+    {
+        if (received == 0)
+            throw Failure("no response from " + where_);
+        if (!head_done_)
+            throw Failure("malformed response from " + where_);
+    }
+
+private:
+    void check(std::string_view head) const
+    {
+        const auto response = parse_http_response(head);
+        if (!response)
+            throw Failure("malformed response from " + where_);
+        if (response->status != 200)
+            throw Failure(where_ + " answered \"" + response->status_line + "\"");
+    }
+
+    const std::string &where_;
+    const std::function<void(std::string_view)> &body_;
+    std::string head_;
+    bool head_done_ = false;
+};
 
 }  // namespace
 
@@ -107,22 +171,32 @@ std::optional<HttpResponse> parse_http_response(std::string_view raw)
     return r;
 }
 
-std::string http_get(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
-                     std::size_t max_bytes)
+std::string size_text(std::size_t bytes)
+{
+    if (bytes >= (std::size_t{1} << 20))
+        return std::to_string(bytes >> 20) + " MiB";
+    return bytes >= 1024 ? std::to_string(bytes >> 10) + " KiB" : std::to_string(bytes) + " bytes";
+}
+
+void http_get_streamed(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
+                       std::size_t max_bytes, const std::function<void(std::string_view)> &body)
 {
     const std::string where = address_text(to) + ":" + std::to_string(ntohs(to.sin_port));
     const UniqueFd fd = connect_to(to, where, deadline);
     send_all(fd.get(), "GET " + path + " HTTP/1.0\r\n\r\n", deadline);
     shutdown(fd.get(), SHUT_WR);  // nothing more to send: the responder's drain ends at once
-    const std::string raw = receive_all(fd.get(), where, deadline, max_bytes);
-    if (raw.empty())
-        throw Failure("no response from " + where);
-    auto response = parse_http_response(raw);
-    if (!response)
-        throw Failure("malformed response from " + where);
-    if (response->status != 200)
-        throw Failure(where + " answered \"" + response->status_line + "\"");
-    return std::move(response->body);
+    ResponseSplitter response(where, body);
+    const std::size_t received =
+        receive_all(fd.get(), where, deadline, max_bytes, [&](std::string_view piece) { response.take(piece); });
+    response.finish(received);
+}
+
+std::string http_get(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
+                     std::size_t max_bytes)
+{
+    std::string body;
+    http_get_streamed(to, path, deadline, max_bytes, [&](std::string_view piece) { body += piece; });
+    return body;
 }
 
 int query(const QueryRequest &req)

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,16 @@ inline constexpr std::size_t max_answer_bytes = std::size_t{64} << 20;
 // status throws Failure naming "ADDRESS:PORT".
 std::string http_get(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
                      std::size_t max_bytes);
+
+// As http_get(), but hands the body to `body` piece by piece as it
+// arrives, holding no more of it than one piece; the status is checked as
+// soon as the head is complete.
+void http_get_streamed(const sockaddr_in &to, const std::string &path, const Deadline &deadline,
+                       std::size_t max_bytes, const std::function<void(std::string_view)> &body);
+
+// A byte count for a message: "N MiB", "N KiB" below a mebibyte, "N bytes"
+// below a kibibyte.
+std::string size_text(std::size_t bytes);
 
 // Runs http_get() for the request and writes the body to standard output
 // (control characters replaced when that is a terminal); returns the exit

@@ -17,29 +17,68 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 namespace zorbel::cli {
 
 namespace {
+
+// Of the hosts beyond --max-hosts, how many are counted and how many named
+// on standard error.
+constexpr std::size_t counted_left_out = 1 << 16;
+constexpr std::size_t shown_left_out = 16;
 
 struct Found {
     sockaddr_in from;
     DiscoveryReply reply;
 };
 
-std::vector<Found> discover_hosts(const InventoryRequest &req)
+// The hosts that answered, one entry each whatever number of probes
+// reached it, the first `max_hosts` of them; those beyond are counted up to
+// a bound, so that they cost no more memory than the hosts kept.
+struct Discovered {
+    std::vector<Found> found;
+    std::vector<in_addr_t> left_out;  // the first few hosts beyond max_hosts
+    std::size_t left_out_count = 0;
+    bool uncounted = false;  // more hosts answered than were counted
+};
+
+Discovered discover_hosts(const InventoryRequest &req)
 {
     const ProbeTargets targets = expand_targets("inventory", req.targets, req.port);
     for (const auto &error : targets.errors)
         std::fprintf(stderr, "zorbel: %s\n", error.c_str());
-    std::vector<Found> found;
+    const auto max_hosts = static_cast<std::size_t>(req.max_hosts);
+    Discovered d;
+    std::unordered_set<in_addr_t> seen;
     probe_responders(targets, req.discovery_timeout, [&](const sockaddr_in &from, const DiscoveryReply &r) {
-        // One entry per host, whatever number of probes reached it.
-        if (std::none_of(found.begin(), found.end(),
-                         [&](const Found &f) { return f.from.sin_addr.s_addr == from.sin_addr.s_addr; }))
-            found.push_back({from, r});
+        if (seen.contains(from.sin_addr.s_addr))
+            return;
+        if (seen.size() >= max_hosts + counted_left_out) {
+            d.uncounted = true;
+            return;
+        }
+        seen.insert(from.sin_addr.s_addr);
+        if (d.found.size() < max_hosts)
+            d.found.push_back({from, r});
+        else if (++d.left_out_count <= shown_left_out)
+            d.left_out.push_back(from.sin_addr.s_addr);
     });
-    return found;
+    return d;
+}
+
+// "N hosts beyond --max-hosts M not read: ADDRESS ..." on standard error.
+void report_left_out(const Discovered &d, int max_hosts)
+{
+    std::string addresses;
+    for (const in_addr_t a : d.left_out) {
+        sockaddr_in s{};
+        s.sin_addr.s_addr = a;
+        addresses += " " + address_text(s);
+    }
+    std::fprintf(stderr, "zorbel: %s%zu host%s beyond --max-hosts %d not read:%s%s\n", d.uncounted ? "at least " : "",
+                 d.left_out_count, d.left_out_count == 1 && !d.uncounted ? "" : "s", max_hosts, addresses.c_str(),
+                 d.left_out_count > d.left_out.size() ? " ..." : "");
 }
 
 // "read N of M hosts" on standard error, rewritten in place; only when
@@ -71,15 +110,17 @@ std::vector<HostInventory> read_hosts(const std::vector<Found> &found, const Inv
     std::vector<HostInventory> hosts(found.size());
     std::atomic<std::size_t> next{0};
     Progress progress(found.size());
+    RunBudget budget(kept_answers_budget);
     xmlInitParser();  // once, before the threads parse
     const auto worker = [&] {
         for (std::size_t i; (i = next++) < found.size();) {
-            hosts[i] = read_host(found[i].from, found[i].reply, req.host_timeout);
+            hosts[i] = read_host(found[i].from, found[i].reply, req.host_timeout, budget);
             progress.step();
         }
     };
     std::vector<std::jthread> threads;
-    const std::size_t count = std::min<std::size_t>(found.size(), static_cast<std::size_t>(req.jobs));
+    const std::size_t count = std::min<std::size_t>(
+        {found.size(), static_cast<std::size_t>(req.jobs), static_cast<std::size_t>(max_hosts_at_once)});
     for (std::size_t t = 1; t < count; ++t)
         threads.emplace_back(worker);
     worker();
@@ -101,8 +142,8 @@ void write_file(const std::string &path, const std::string &content)
 
 int inventory(const InventoryRequest &req)
 {
-    const auto found = discover_hosts(req);
-    const auto hosts = read_hosts(found, req);
+    const Discovered discovered = discover_hosts(req);
+    const auto hosts = read_hosts(discovered.found, req);
     const Format format = req.format.value_or(isatty(STDOUT_FILENO) ? Format::table : Format::jsonl);
     const std::string text = inventory_text(hosts, format);
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -114,9 +155,11 @@ int inventory(const InventoryRequest &req)
         for (const auto &h : hosts)
             if (h.error)
                 std::fprintf(stderr, "zorbel: %s: %s\n", address_text(h.address).c_str(), h.error->c_str());
+    if (discovered.left_out_count > 0)
+        report_left_out(discovered, req.max_hosts);
     if (hosts.empty())
         throw Failure("no reply");
-    return all_read ? exit_ok : exit_failure;
+    return all_read && discovered.left_out_count == 0 ? exit_ok : exit_failure;
 }
 
 }  // namespace zorbel::cli

@@ -5,8 +5,10 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <unordered_set>
 
 namespace zorbel::cli {
 
@@ -44,11 +46,30 @@ void add_block(std::string_view command, const std::string &operand, std::size_t
     const std::uint32_t skip = bits <= 30 ? 1 : 0;
     for (std::uint64_t a = first + skip; a + skip <= last; ++a)
         out.unicast.push_back(ipv4(static_cast<std::uint32_t>(a), port));
+    out.sources.push_back({first, last});
+}
+
+// The networks that a broadcast among the probes reaches.
+void add_broadcast_sources(const std::vector<LocalNetwork> &networks, ProbeTargets &out)
+{
+    std::unordered_set<std::uint32_t> probed;
+    for (const auto &to : out.unicast)
+        probed.insert(ntohl(to.sin_addr.s_addr));
+    const bool limited = out.broadcast || probed.contains(INADDR_BROADCAST);
+    for (const auto &n : networks)
+        if (limited || (n.broadcast && probed.contains(*n.broadcast)))
+            out.sources.push_back(n.range);
 }
 
 }  // namespace
 
-ProbeTargets expand_targets(std::string_view command, const std::vector<std::string> &operands, int port)
+bool ProbeTargets::accepts(const sockaddr_in &from) const
+{
+    return std::any_of(sources.begin(), sources.end(), [&](const AddressRange &r) { return r.contains(from.sin_addr); });
+}
+
+ProbeTargets expand_targets(std::string_view command, const std::vector<std::string> &operands, int port,
+                            const std::vector<LocalNetwork> &networks)
 {
     ProbeTargets out;
     out.broadcast = operands.empty();
@@ -60,10 +81,13 @@ ProbeTargets expand_targets(std::string_view command, const std::vector<std::str
         }
         try {
             out.unicast.push_back(resolve_ipv4(operand, port));
+            const std::uint32_t a = ntohl(out.unicast.back().sin_addr.s_addr);
+            out.sources.push_back({a, a});
         } catch (const Failure &e) {
             out.errors.emplace_back(e.what());
         }
     }
+    add_broadcast_sources(networks, out);
     return out;
 }
 

@@ -1,7 +1,7 @@
 #include "output/output_format.h"
 
 #include "cli/cli_error.h"
-#include "zorbel/support/log_escape.h"
+#include "output/terminal_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -18,10 +18,20 @@ std::size_t width(std::string_view s)
         std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
-std::string csv_field(std::string_view s)
+// A spreadsheet takes a cell that begins with one of these for a formula
+// (or, with tab and CR, may run it after trimming them): such a value gets
+// a leading single quote, which makes the cell plain text.
+bool reads_as_formula(std::string_view s)
 {
+    return !s.empty() && std::string_view("=+-@\t\r").find(s.front()) != std::string_view::npos;
+}
+
+std::string csv_field(std::string_view value)
+{
+    const std::string neutral = reads_as_formula(value) ? "'" + std::string(value) : std::string(value);
+    const std::string_view s = neutral;
     if (s.find_first_of(",\"\r\n") == std::string_view::npos)
-        return std::string(s);
+        return neutral;
     std::string out = "\"";
     for (const char c : s) {
         if (c == '"')
@@ -91,7 +101,7 @@ std::string aligned_text(const Table &table, std::span<const std::string_view> f
     for (const auto &row : table.rows) {
         cells.emplace_back();
         for (const auto &value : row)
-            cells.back().push_back(escape_for_log(value));
+            cells.back().push_back(display_escape(value));
     }
     std::vector<std::size_t> widths(table.columns.size());
     for (const auto &line : cells)

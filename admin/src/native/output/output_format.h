@@ -29,12 +29,14 @@ nlohmann::ordered_json json_row(const Table &table, const std::vector<std::strin
 std::string json_text(const nlohmann::ordered_json &value);
 
 // Aligned columns under a heading line, the named columns first in the
-// given order, then the others; control bytes shown as \xNN so that every
-// row stays one line.
+// given order, then the others; every value through display_escape(), so
+// that every row stays one line and nothing in it acts on the terminal.
 std::string aligned_text(const Table &table, std::span<const std::string_view> first_columns);
 
 // RFC 4180: a header row, CRLF line ends, fields quoted when they hold a
-// comma, a double quote, CR or LF, and quotes doubled.
+// comma, a double quote, CR or LF, and quotes doubled.  A value that
+// begins with =, +, -, @, tab or CR is first prefixed with a single quote,
+// so that no spreadsheet reads it as a formula.
 std::string csv_text(const Table &table);
 
 // One JSON object per row and line.

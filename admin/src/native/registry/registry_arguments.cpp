@@ -131,10 +131,15 @@ RegistryRequest parse_export(const GlobalOptions &global, int argc, char *argv[]
 {
     RegistryRequest req;
     req.root = global.root;
-    const OptionSpec specs[] = {root_option, format_option};
+    constexpr OptionSpec output_option{"output", 'o', true};
+    const OptionSpec specs[] = {root_option, format_option, output_option};
     const auto operands = read_options("export", argc, argv, specs, [&](int key, const char *value) {
         if (key == root_option.key) {
             req.root = value;
+            return;
+        }
+        if (key == output_option.key) {
+            req.output = value;
             return;
         }
         const std::string_view format = value;

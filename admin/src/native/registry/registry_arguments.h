@@ -23,6 +23,7 @@ struct RegistryRequest {
     std::optional<std::string> product;  // list --product
     std::optional<Format> format;        // get, list: --format
     bool prometheus = false;             // export --format prometheus
+    std::optional<std::string> output;   // export --output FILE
 };
 
 RegistryRequest parse_add(const GlobalOptions &global, int argc, char *argv[]);
@@ -33,7 +34,7 @@ RegistryRequest parse_urn_operand(std::string_view command, const GlobalOptions 
 // get: one instance URN and --format.
 RegistryRequest parse_get(const GlobalOptions &global, int argc, char *argv[]);
 RegistryRequest parse_list(const GlobalOptions &global, int argc, char *argv[]);
-// export: no operands, --format xml or prometheus.
+// export: no operands, --format xml or prometheus, --output FILE.
 RegistryRequest parse_export(const GlobalOptions &global, int argc, char *argv[]);
 // urn: no operands.
 RegistryRequest parse_no_operands(std::string_view command, const GlobalOptions &global, int argc,

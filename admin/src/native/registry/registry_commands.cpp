@@ -3,6 +3,7 @@
 #include "cli/cli_error.h"
 #include "registry/error_context.h"
 #include "registry/local_records.h"
+#include "output/durable_file.h"
 #include "output/output_format.h"
 #include "output/prometheus_text.h"
 #include "registry/registry_open.h"
@@ -171,14 +172,19 @@ int run_export(const GlobalOptions &global, int argc, char *argv[])
 {
     const auto req = parse_export(global, argc, argv);
     Registry reg(req.root);
+    std::string text;
     if (req.prometheus) {
-        print_text(prometheus_text(read_table(reg, std::nullopt)));
-        return exit_ok;
+        text = prometheus_text(read_table(reg, std::nullopt));
+    } else {
+        char *raw = nullptr;
+        check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
+        const XmlTextPtr xml(raw);
+        text = xml.get();
     }
-    char *raw = nullptr;
-    check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
-    const XmlTextPtr xml(raw);
-    std::fputs(xml.get(), stdout);
+    if (req.output)
+        replace_file_durably(*req.output, text);
+    else
+        print_text(text);
     return exit_ok;
 }
 
