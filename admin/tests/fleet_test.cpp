@@ -148,14 +148,20 @@ TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
     // the values became markup.
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "chromium not installed";
-    char profile[] = "/tmp/zorbel-chromium-XXXXXX";
-    ASSERT_NE(mkdtemp(profile), nullptr);
-    r = fleet->client({"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                       "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                       "--disable-sync", std::string("--user-data-dir=") + profile, "--dump-dom",
-                       "file://" + page},
-                      90s);
-    run({"/bin/rm", "-rf", profile});
+    const auto chromium = [&](const std::vector<std::string> &args) {
+        char profile[] = "/tmp/zorbel-chromium-XXXXXX";
+        if (!mkdtemp(profile))
+            return RunResult{-1, "", "mkdtemp failed"};
+        std::vector<std::string> argv{"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                                      "--disable-quic", "--no-first-run", "--disable-background-networking",
+                                      "--disable-component-update", "--disable-sync",
+                                      std::string("--user-data-dir=") + profile};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto result = fleet->client(argv, 90s);
+        run({"/bin/rm", "-rf", profile});
+        return result;
+    };
+    r = chromium({"--dump-dom", "file://" + page});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string dom = r.out;
     const auto records = dom.substr(dom.find("<table id=\"records\">"));
@@ -164,9 +170,40 @@ TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
     for (auto p = body.find("<tr>"); p != std::string::npos; p = body.find("<tr>", p + 1))
         ++rows_shown;
     EXPECT_EQ(rows_shown, static_cast<std::ptrdiff_t>(expected.size()) + 1) << body;  // and the heading
-    EXPECT_EQ(dom.find("<script"), std::string::npos);
+    EXPECT_EQ(dom.find("<script"), dom.rfind("<script"));  // the page's own, at its end
     EXPECT_EQ(dom.find("<img"), std::string::npos);
     EXPECT_NE(dom.find("&lt;script&gt;alert(1)&lt;/script&gt; Ünï &amp; 東京"), std::string::npos) << dom;
+    EXPECT_NE(dom.find(">7 records on 4 hosts; 2 hosts could not be read.<"), std::string::npos);
+    // Alpha 1.0 runs on hosts 0 and 1; one host row each, with its error.
+    EXPECT_NE(dom.find("<td>Alpha</td><td>1.0</td><td class=\"number\">2</td><td class=\"number\">2</td><td>" +
+                       fleet->address(0) + " " + fleet->address(1) + "</td>"),
+              std::string::npos);
+    EXPECT_NE(dom.find("<td class=\"number\">0</td><td>connect to " + fleet->address(stopped)), std::string::npos);
+
+    // Framed in a 1280 px window: no horizontal scrolling, and the page's
+    // script (allowed by its hash) filters and sorts.
+    const std::string frame = fleet->root(0).root() + "/frame.html";
+    write_file(frame, R"(<!DOCTYPE html><body style="margin:0"><iframe id="f" src="fleet.html"
+        style="width:1280px;height:900px;border:0"></iframe><script>
+      window.onload = () => {
+        const d = document.getElementById("f").contentDocument, out = document.body.dataset;
+        out.width = d.documentElement.scrollWidth;
+        const records = d.getElementById("records"), input = records.previousElementSibling.firstChild;
+        input.value = "delta";
+        input.dispatchEvent(new Event("input"));
+        out.shown = Array.from(records.tBodies[0].rows).filter((row) => !row.hidden).length;
+        const sort = records.tHead.rows[0].cells[1].firstChild;
+        sort.click();
+        sort.click();  // descending
+        out.first = records.tBodies[0].rows[0].cells[1].textContent;
+      };
+    </script>)");
+    r = chromium({"--allow-file-access-from-files", "--dump-dom", "file://" + frame});
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("data-width=\"([0-9]+)\""))) << r.out << r.err;
+    EXPECT_LE(std::stoi(m[1]), 1280);
+    EXPECT_NE(r.out.find("data-shown=\"1\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("data-first=\"Gamma\""), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "network/discovery_client.h"
+#include "zorbel/support/record_field_table.h"
 
 #include <netinet/in.h>
 
@@ -15,6 +16,15 @@ namespace zorbel::cli {
 
 // The most one record answer may hold; a real one is a few kilobytes.
 inline constexpr std::size_t max_record_answer_bytes = std::size_t{1} << 20;
+
+// The names of the served fields, in the order of a record's values below.
+inline std::vector<std::string> served_field_names()
+{
+    std::vector<std::string> names;
+    for (const RecordField *f : served_fields)
+        names.emplace_back(f->name);
+    return names;
+}
 
 struct HostInventory {
     sockaddr_in address{};

@@ -1,7 +1,6 @@
 #include "output/inventory_output.h"
 
 #include "network/inet.h"
-#include "output/record_table.h"
 
 #include <array>
 
@@ -15,7 +14,7 @@ constexpr std::array<std::string_view, 5> first_columns{"address", "product_name
 std::string json_document(const std::vector<HostInventory> &hosts)
 {
     Table fields;
-    fields.columns.assign(served_fields.begin(), served_fields.end());
+    fields.columns = served_field_names();
     auto list = nlohmann::ordered_json::array();
     for (const auto &h : hosts) {
         auto records = nlohmann::ordered_json::array();
@@ -36,7 +35,8 @@ Table inventory_table(const std::vector<HostInventory> &hosts)
 {
     Table table;
     table.columns = {"address", "registry_urn"};
-    table.columns.insert(table.columns.end(), served_fields.begin(), served_fields.end());
+    for (std::string &name : served_field_names())
+        table.columns.push_back(std::move(name));
     for (const auto &h : hosts) {
         for (const auto &r : h.records) {
             std::vector<std::string> row{address_text(h.address), h.registry_urn};

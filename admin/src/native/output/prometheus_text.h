@@ -2,7 +2,7 @@
 // collector reads.
 #pragma once
 
-#include "output/record_table.h"
+#include "output/table.h"
 
 #include <string>
 #include <string_view>
