@@ -1,5 +1,6 @@
 #include "network/inventory.h"
 
+#include "changes/inventory_changes.h"
 #include "cli/cli_error.h"
 #include "network/host_reader.h"
 #include "output/html_page.h"
@@ -101,13 +102,21 @@ void write_file(const std::string &path, const std::string &content)
 
 int inventory(const InventoryRequest &req)
 {
+    // A snapshot that cannot be read stops the command before any network traffic.
+    std::optional<std::vector<HostSnapshot>> previous;
+    if (req.compare)
+        previous = read_snapshot(*req.compare);
     const auto found = discover_hosts(req);
     const auto hosts = read_hosts(found, req);
+    std::optional<InventoryChanges> changes;
+    if (previous)
+        changes = compare_inventories(*req.compare, *previous, hosts);
+    const InventoryChanges *shown = changes ? &*changes : nullptr;
     const Format format = req.format.value_or(isatty(STDOUT_FILENO) ? Format::table : Format::jsonl);
-    const std::string text = inventory_text(hosts, format);
+    const std::string text = inventory_text(hosts, format, shown);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (req.html)
-        write_file(*req.html, html_page(hosts));
+        write_file(*req.html, html_page(hosts, shown));
 
     const bool all_read = std::none_of(hosts.begin(), hosts.end(), [](const auto &h) { return h.error; });
     if (format != Format::json)

@@ -21,6 +21,7 @@ struct InventoryRequest {
     int jobs = default_jobs;       // hosts read at once
     std::optional<Format> format;  // default: table on a terminal, JSON lines otherwise
     std::optional<std::string> html;
+    std::optional<std::string> compare;  // an earlier JSON document to report the changes since
     std::vector<std::string> targets;
 };
 

@@ -10,6 +10,7 @@ constexpr int port_key = 'p';
 constexpr int timeout_key = 't';
 constexpr int jobs_key = 'j';
 constexpr int html_key = 301;
+constexpr int compare_key = 302;
 constexpr int most_jobs = 1024;
 
 }  // namespace
@@ -32,7 +33,7 @@ InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
     InventoryRequest req;
     const OptionSpec specs[] = {{"port", port_key, true},     {"timeout", timeout_key, true},
                                 {"jobs", jobs_key, true},     format_option,
-                                {"html", html_key, true}};
+                                {"html", html_key, true},     {"compare", compare_key, true}};
     req.targets = read_options("inventory", argc, argv, specs, [&](int key, const char *value) {
         switch (key) {
         case port_key:
@@ -46,6 +47,9 @@ InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
             break;
         case format_option.key:
             req.format = parse_format("inventory", value);
+            break;
+        case compare_key:
+            req.compare = value;
             break;
         default:
             req.html = value;

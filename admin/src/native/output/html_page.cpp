@@ -1,6 +1,7 @@
 #include "output/html_page.h"
 
 #include "network/inet.h"
+#include "output/changes_output.h"
 #include "output/fleet_page_assets.h"
 #include "zorbel/support/record_field_table.h"
 
@@ -145,6 +146,24 @@ void records_section(std::string &out, const std::vector<HostInventory> &hosts)
     out += table_end;
 }
 
+void changes_section(std::string &out, const std::vector<HostInventory> &hosts, const InventoryChanges &changes)
+{
+    const Table table = changes_table(changes, hosts);
+    out += "<h2>Changes</h2>\n<p id=\"compared\">" + html_escape(count_of(table.rows.size(), "change", "changes")) +
+           " since " + html_escape(changes.previous) + ".</p>\n";
+    if (table.rows.empty())
+        return;
+    table_start(out, "changes", {"Host", "Registry URN", "Change", "Instance URN", "Product", "Details"});
+    for (const auto &row : table.rows) {
+        out += "<tr>";
+        cell(out, "td", row[0], " class=\"address\"");
+        for (std::size_t i = 1; i < row.size(); ++i)
+            cell(out, "td", row[i]);
+        out += "</tr>\n";
+    }
+    out += table_end;
+}
+
 }  // namespace
 
 std::string count_of(std::size_t n, std::string_view one, std::string_view many)
@@ -169,7 +188,7 @@ std::string html_escape(std::string_view text)
     return out;
 }
 
-std::string html_page(const std::vector<HostInventory> &hosts)
+std::string html_page(const std::vector<HostInventory> &hosts, const InventoryChanges *changes)
 {
     std::size_t records = 0, failed = 0;
     for (const auto &h : hosts) {
@@ -183,6 +202,8 @@ std::string html_page(const std::vector<HostInventory> &hosts)
     if (failed > 0)
         out += "; " + count_of(failed, "host", "hosts") + " could not be read";
     out += ".</p>\n";
+    if (changes)
+        changes_section(out, hosts, *changes);
     products_section(out, hosts);
     hosts_section(out, hosts);
     records_section(out, hosts);
