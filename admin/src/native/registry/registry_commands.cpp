@@ -15,6 +15,7 @@
 #include "zorbel.h"
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace zorbel::cli {
@@ -170,11 +171,23 @@ int run_list(const GlobalOptions &global, int argc, char *argv[])
 int run_export(const GlobalOptions &global, int argc, char *argv[])
 {
     const auto req = parse_export(global, argc, argv);
-    Registry reg(req.root);
     if (req.prometheus) {
-        print_text(prometheus_text(read_table(reg, std::nullopt)));
+        // A registry that cannot be read is a series of its own, so the
+        // metrics are written before the error is reported.
+        std::optional<Table> table;
+        std::optional<Failure> failed;
+        try {
+            Registry reg(req.root);
+            table = read_table(reg, std::nullopt);
+        } catch (const Failure &e) {
+            failed = e;
+        }
+        print_text(prometheus_text(table ? &*table : nullptr, std::time(nullptr)));
+        if (failed)
+            throw *failed;
         return exit_ok;
     }
+    Registry reg(req.root);
     char *raw = nullptr;
     check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
     const XmlTextPtr xml(raw);
