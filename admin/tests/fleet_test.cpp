@@ -144,6 +144,55 @@ TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
     for (const auto &e : expected)
         EXPECT_EQ(std::regex_search(r.out, std::regex(e.urn)) ? 1 : 0, 1) << e.urn;
 
+    // Compared with an earlier run, reading the good hosts only: host 0
+    // gained its first record, lost one and had one changed, host 1 moved,
+    // host 5 appeared, and the two unread hosts are gone.
+    auto previous = doc;
+    auto &records0 = previous["hosts"][0]["records"];
+    const std::string first = records0[0]["instance_urn"], second = records0[1]["instance_urn"];
+    records0.erase(0);
+    records0[0]["product_version"] = "0.9";
+    records0.push_back(records0[0]);
+    records0.back()["instance_urn"] = "urn:zo:gone";
+    previous["hosts"][1]["address"] = "10.213.99.99";
+    previous["hosts"].erase(5);
+    const std::string snapshot = fleet->root(0).root() + "/previous.json";
+    write_file(snapshot, previous.dump());
+    std::vector<std::string> compare{"--format", "json", "--compare", snapshot};
+    for (const int h : good)
+        compare.push_back(fleet->address(h));
+    r = inventory(compare);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> host_changes;  // address: change
+    const auto changes = nlohmann::json::parse(r.out)["changes"];
+    for (const auto &h : changes["hosts"]) {
+        host_changes[h["address"]] = h["change"];
+        if (h["address"] == fleet->address(0)) {
+            EXPECT_EQ(h["added"].size(), 1u);
+            EXPECT_EQ(h["removed"][0]["instance_urn"], "urn:zo:gone");
+            EXPECT_EQ(h["changed"][0]["fields"]["product_version"], nlohmann::json({{"old", "0.9"}, {"new", "1.0"}}));
+        }
+    }
+    EXPECT_EQ(host_changes, (std::map<std::string, std::string>{{fleet->address(0), "kept"},
+                                                                {fleet->address(1), "kept"},
+                                                                {fleet->address(stopped), "disappeared"},
+                                                                {fleet->address(slow), "disappeared"},
+                                                                {fleet->address(5), "appeared"}}));
+    compare[1] = "csv";
+    const std::string changes_page = fleet->root(0).root() + "/changes.html";
+    compare.insert(compare.end(), {"--html", changes_page});
+    r = inventory(compare);
+    std::map<std::string, std::string> record_changes;  // instance URN: change
+    for (const auto &row : read_csv(r.out))
+        if (row.size() > 2 && !row.end()[-2].empty())
+            record_changes[row.at(2)] = row.end()[-2];
+    EXPECT_EQ(record_changes, (std::map<std::string, std::string>{{"instance_urn", "change"},
+                                                                  {first, "added"},
+                                                                  {second, "changed"},
+                                                                  {"urn:zo:gone", "removed"},
+                                                                  {"", "host disappeared"}}));
+    EXPECT_NE(read_file(changes_page).find("<p id=\"compared\">7 changes since " + snapshot), std::string::npos);
+
     // The page as a browser renders it: one row per record, and nothing in
     // the values became markup.
     if (access("/usr/bin/chromium", X_OK) != 0)
