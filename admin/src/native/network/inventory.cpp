@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -102,15 +103,17 @@ void write_file(const std::string &path, const std::string &content)
 
 int inventory(const InventoryRequest &req)
 {
-    // A snapshot that cannot be read stops the command before any network traffic.
-    std::optional<std::vector<HostSnapshot>> previous;
+    // The earlier document is read while the hosts are: most of that time
+    // is spent waiting for them.  One that cannot be read stops the command
+    // before anything is printed.
+    std::future<std::vector<HostSnapshot>> previous;
     if (req.compare)
-        previous = read_snapshot(*req.compare);
+        previous = std::async(std::launch::async, read_snapshot, *req.compare);
     const auto found = discover_hosts(req);
     const auto hosts = read_hosts(found, req);
     std::optional<InventoryChanges> changes;
-    if (previous)
-        changes = compare_inventories(*req.compare, *previous, hosts);
+    if (previous.valid())
+        changes = compare_inventories(*req.compare, previous.get(), hosts);
     const InventoryChanges *shown = changes ? &*changes : nullptr;
     const Format format = req.format.value_or(isatty(STDOUT_FILENO) ? Format::table : Format::jsonl);
     const std::string text = inventory_text(hosts, format, shown);
