@@ -141,8 +141,10 @@ TEST_F(CliNetwork, InventoryReadsEveryRecordInEachFormat)
     }
     EXPECT_FALSE(std::getline(lines, line));
 
-    r = with({"--format", "csv"});
+    const std::string page = root.root() + "/page.html";
+    r = with({"--format", "csv", "--html", page});
     EXPECT_NE(r.out.find(",\"Tools <&> \"\"Më\"\"\","), std::string::npos) << r.out;
+    EXPECT_NE(read_file(page).find(">2 records on 1 host.<"), std::string::npos);  // one host, not "1 hosts"
 }
 
 TEST_F(CliNetwork, InventoryComparesWithAnEarlierRunInEachFormat)
