@@ -1,6 +1,7 @@
 // zorbel discover and zorbel query against the installed responders,
 // started on free loopback ports; and the reading of their answers.
 #include "cli_run.h"
+#include "csv_reader.h"
 #include "cli/cli_error.h"
 #include "network/discovery_client.h"
 #include "fake_responder.h"
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -151,8 +153,98 @@ TEST_F(CliNetwork, InventoryReadsEveryRecordInEachFormat)
     }
     EXPECT_FALSE(std::getline(lines, line));
 
-    r = with({"--format", "csv"});
+    const std::string page = root.root() + "/page.html";
+    r = with({"--format", "csv", "--html", page});
     EXPECT_NE(r.out.find(",\"Tools <&> \"\"Më\"\"\","), std::string::npos) << r.out;
+    EXPECT_NE(read_file(page).find(">2 records on 1 host.<"), std::string::npos);  // one host, not "1 hosts"
+}
+
+TEST_F(CliNetwork, InventoryComparesWithAnEarlierRunInEachFormat)
+{
+    const std::string kept = add_record("Kept"), gone = add_record("Gone"), changed = add_record("Changed");
+    Child tavish = start_tavish(root.root());
+    Child brenloch = start_brenloch(tcp_port);
+    const auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"inventory", "-p", std::to_string(udp_port), "-t", "5", "127.0.0.1"});
+        return zorbel(extra);
+    };
+    // The earlier run, with this host at another address and one more host.
+    auto previous = nlohmann::json::parse(with({"--format", "json"}).out);
+    EXPECT_EQ(previous["format"], 1);
+    previous["hosts"][0]["address"] = "10.1.1.1";
+    previous["hosts"].push_back({{"address", "10.9.9.9"}, {"registry_urn", "urn:zo:elsewhere"},
+                                 {"records", nlohmann::json::array()}, {"error", nullptr}});
+    const std::string file = root.root() + "/previous.json";
+    write_file(file, previous.dump());
+    ASSERT_EQ(zorbel({"-r", root.root(), "delete", gone}).status, 0);
+    ASSERT_EQ(zorbel({"-r", root.root(), "update", changed, "--defined-inst-id", "x"}).status, 0);
+    const std::string added = add_record("New");
+    const std::map<std::string, std::string> expected{
+        {kept, ""}, {gone, "removed"}, {changed, "changed"}, {added, "added"}, {"", "host disappeared"}};
+
+    auto r = with({"--format", "json", "--compare", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto changes = nlohmann::json::parse(r.out)["changes"];
+    ASSERT_EQ(changes["hosts"].size(), 2u) << changes;
+    const auto &host = changes["hosts"][0];
+    EXPECT_EQ(host["change"], "kept");
+    EXPECT_EQ(host["previous_address"], "10.1.1.1");
+    ASSERT_EQ(host["added"].size(), 1u);
+    EXPECT_EQ(host["added"][0]["instance_urn"], added);
+    ASSERT_EQ(host["removed"].size(), 1u);
+    EXPECT_EQ(host["removed"][0]["product_name"], "Gone");
+    ASSERT_EQ(host["changed"].size(), 1u);
+    EXPECT_EQ(host["changed"][0]["instance_urn"], changed);
+    EXPECT_EQ(host["changed"][0]["fields"]["product_defined_inst_id"], nlohmann::json({{"old", ""}, {"new", "x"}}));
+    EXPECT_EQ(changes["hosts"][1]["change"], "disappeared");
+    EXPECT_EQ(changes["hosts"][1]["address"], "10.9.9.9");
+
+    r = with({"--format", "csv", "--compare", file});
+    const auto rows = read_csv(r.out);
+    ASSERT_GE(rows.size(), 2u);
+    const std::size_t change = rows[0].size() - 2;
+    EXPECT_EQ(rows[0][change], "change");
+    std::map<std::string, std::string> seen;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        seen[rows[i].at(2)] = rows[i].at(change);
+    EXPECT_EQ(seen, expected);
+
+    r = with({"--format", "jsonl", "--compare", file});
+    seen.clear();
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto row = nlohmann::json::parse(line);
+        seen[row["instance_urn"]] = row["change"];
+        if (row["instance_urn"] == changed) {
+            EXPECT_EQ(row["previous"]["product_defined_inst_id"], "");
+        }
+    }
+    EXPECT_EQ(seen, expected);
+
+    r = with({"--format", "table", "--compare", file});
+    EXPECT_NE(r.out.find("\nChanges since " + file + ":\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("moved +was at 10\\.1\\.1\\.1\n"))) << r.out;
+
+    // A host that cannot be read now is reported as such, nothing removed.
+    tavish.stop();
+    r = with({"--format", "json", "--compare", file});
+    EXPECT_EQ(r.status, 1);
+    const auto unread = nlohmann::json::parse(r.out)["changes"]["hosts"][0];
+    EXPECT_EQ(unread["change"], "unreadable");
+    EXPECT_EQ(unread["removed"].size(), 0u);
+
+    // Snapshots that cannot be compared with stop the command first.
+    for (const auto &[text, message] : std::vector<std::pair<std::string, std::string>>{
+             {R"({"format": 2, "hosts": []})", "written in format 2, newer than the format 1 this zorbel reads"},
+             {"[1,", "not a JSON document of zorbel inventory: parse error"},
+             {R"({"hosts": [{"address": "a", "registry_urn": "u", "records": [{"product_name": 1}]}]})",
+              "not a JSON document of zorbel inventory: host 1, record 1's product_name is not a string"}}) {
+        write_file(file, text);
+        r = with({"--compare", file});
+        EXPECT_EQ(r.status, 1) << text;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(file + ": " + message), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(CliNetwork, InventoryReportsAHostThatCannotBeReadAndGoesOn)

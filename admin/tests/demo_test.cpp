@@ -51,6 +51,7 @@ TEST(Demo, ServesWhatItPrintsAndStopsOnCtrlC)
     EXPECT_NE(printed.find("query 127.0.0.1:" + tcp + " list"), std::string::npos) << printed;
     EXPECT_NE(printed.find("discover --port " + udp + " 127.0.0.1"), std::string::npos) << printed;
     EXPECT_NE(printed.find("browser: http://127.0.0.1:" + tcp + "/zov1/zorbel/"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("browser: http://127.0.0.1:" + tcp + "/\n"), std::string::npos) << printed;
 
     // The sample records, through both responders.
     const auto list = zorbel({"query", "127.0.0.1:" + tcp, "list"});

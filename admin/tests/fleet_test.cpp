@@ -108,9 +108,8 @@ protected:
 
 TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
 {
-    // CSV, with the HTML page written beside it.
-    const std::string page = fleet->root(0).root() + "/fleet.html";
-    auto r = inventory({"--format", "csv", "--html", page}, {good[0], good[1], good[2], good[3]});
+    // CSV.
+    auto r = inventory({"--format", "csv"}, {good[0], good[1], good[2], good[3]});
     const auto rows = read_csv(r.out);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0][0], "address");
@@ -119,22 +118,10 @@ TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
         seen.insert({rows[i].at(0), rows[i].at(2), rows[i].at(3)});
     EXPECT_EQ(std::multiset<Expected>(expected.begin(), expected.end()), seen);
 
-    // The page as a browser renders it, in the background of the runs below.
-    const bool have_browser = access("/usr/bin/chromium", X_OK) == 0;
-    char profile[] = "/tmp/zorbel-chromium-XXXXXX";
-    ASSERT_NE(mkdtemp(profile), nullptr);
-    const std::string dom_file = std::string(profile) + ".dom";
-    const UniqueFd dom_fd(open(dom_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    Child browser;
-    if (have_browser)
-        browser = fleet->spawn_in_client(
-            {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             std::string("--user-data-dir=") + profile, "--dump-dom", "file://" + page},
-            {.stdout_fd = dom_fd.get()});
-
-    // JSON, by broadcast: every host that answered, the failed ones with their error.
-    r = inventory({"--format", "json"});
+    // JSON, by broadcast: every host that answered, the failed ones with
+    // their error; the HTML page written beside it.
+    const std::string page = fleet->root(0).root() + "/fleet.html";
+    r = inventory({"--format", "json", "--html", page});
     EXPECT_EQ(r.status, 1) << r.err;
     const auto doc = nlohmann::json::parse(r.out);
     ASSERT_EQ(doc["hosts"].size(), 6u) << r.out;
@@ -152,6 +139,20 @@ TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
     EXPECT_NE(doc["hosts"][stopped]["error"].get<std::string>().find("Connection refused"), std::string::npos);
     EXPECT_NE(doc["hosts"][slow]["error"].get<std::string>().find("no complete answer in time"), std::string::npos);
 
+    // The page as a browser renders it, in the background of the runs below.
+    const bool have_browser = access("/usr/bin/chromium", X_OK) == 0;
+    char profile[] = "/tmp/zorbel-chromium-XXXXXX";
+    ASSERT_NE(mkdtemp(profile), nullptr);
+    const std::string dom_file = std::string(profile) + ".dom";
+    const UniqueFd dom_fd(open(dom_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    Child browser;
+    if (have_browser)
+        browser = fleet->spawn_in_client(
+            {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             std::string("--user-data-dir=") + profile, "--dump-dom", "file://" + page},
+            {.stdout_fd = dom_fd.get()});
+
     // JSON lines, a failed host reported on standard error.
     r = inventory({"--format", "jsonl"}, {good[0], good[1], good[2], good[3], stopped});
     seen.clear();
@@ -167,22 +168,116 @@ TEST_F(FleetInventory, EveryRecordOfEveryGoodHostArrivesOnceInEachFormat)
     for (const auto &e : expected)
         EXPECT_EQ(std::regex_search(r.out, std::regex(e.urn)) ? 1 : 0, 1) << e.urn;
 
-    // One row per record, and nothing in the values became markup.
+    // Compared with an earlier run, reading the good hosts only: host 0
+    // gained its first record, lost one and had one changed, host 1 moved,
+    // host 5 appeared, and the two unread hosts are gone.
+    auto previous = doc;
+    auto &records0 = previous["hosts"][0]["records"];
+    const std::string first = records0[0]["instance_urn"], second = records0[1]["instance_urn"];
+    records0.erase(0);
+    records0[0]["product_version"] = "0.9";
+    records0.push_back(records0[0]);
+    records0.back()["instance_urn"] = "urn:zo:gone";
+    previous["hosts"][1]["address"] = "10.213.99.99";
+    previous["hosts"].erase(5);
+    const std::string snapshot = fleet->root(0).root() + "/previous.json";
+    write_file(snapshot, previous.dump());
+    std::vector<std::string> compare{"--format", "json", "--compare", snapshot};
+    for (const int h : good)
+        compare.push_back(fleet->address(h));
+    r = inventory(compare);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> host_changes;  // address: change
+    const auto changes = nlohmann::json::parse(r.out)["changes"];
+    for (const auto &h : changes["hosts"]) {
+        host_changes[h["address"]] = h["change"];
+        if (h["address"] == fleet->address(0)) {
+            EXPECT_EQ(h["added"].size(), 1u);
+            EXPECT_EQ(h["removed"][0]["instance_urn"], "urn:zo:gone");
+            EXPECT_EQ(h["changed"][0]["fields"]["product_version"], nlohmann::json({{"old", "0.9"}, {"new", "1.0"}}));
+        }
+    }
+    EXPECT_EQ(host_changes, (std::map<std::string, std::string>{{fleet->address(0), "kept"},
+                                                                {fleet->address(1), "kept"},
+                                                                {fleet->address(stopped), "disappeared"},
+                                                                {fleet->address(slow), "disappeared"},
+                                                                {fleet->address(5), "appeared"}}));
+    compare[1] = "csv";
+    const std::string changes_page = fleet->root(0).root() + "/changes.html";
+    compare.insert(compare.end(), {"--html", changes_page});
+    r = inventory(compare);
+    std::map<std::string, std::string> record_changes;  // instance URN: change
+    for (const auto &row : read_csv(r.out))
+        if (row.size() > 2 && !row.end()[-2].empty())
+            record_changes[row.at(2)] = row.end()[-2];
+    EXPECT_EQ(record_changes, (std::map<std::string, std::string>{{"instance_urn", "change"},
+                                                                  {first, "added"},
+                                                                  {second, "changed"},
+                                                                  {"urn:zo:gone", "removed"},
+                                                                  {"", "host disappeared"}}));
+    EXPECT_NE(read_file(changes_page).find("<p id=\"compared\">7 changes since " + snapshot), std::string::npos);
+
+    // The page as the browser rendered it in the background: one row per
+    // record, and nothing in the values became markup.
     const int browser_status = have_browser ? browser.wait_status(90s) : 0;
     const std::string dom = read_file(dom_file);
     run({"/bin/rm", "-rf", profile, dom_file});
     if (!have_browser)
         GTEST_SKIP() << "chromium not installed";
     ASSERT_EQ(browser_status, 0);
+    const auto chromium = [&](const std::vector<std::string> &args) {
+        char profile[] = "/tmp/zorbel-chromium-XXXXXX";
+        if (!mkdtemp(profile))
+            return RunResult{-1, "", "mkdtemp failed"};
+        std::vector<std::string> argv{"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                                      "--disable-quic", "--no-first-run", "--disable-background-networking",
+                                      "--disable-component-update", "--disable-sync",
+                                      std::string("--user-data-dir=") + profile};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto result = fleet->client(argv, 90s);
+        run({"/bin/rm", "-rf", profile});
+        return result;
+    };
     const auto records = dom.substr(dom.find("<table id=\"records\">"));
     const auto body = records.substr(0, records.find("</table>"));
     std::ptrdiff_t rows_shown = 0;
     for (auto p = body.find("<tr>"); p != std::string::npos; p = body.find("<tr>", p + 1))
         ++rows_shown;
     EXPECT_EQ(rows_shown, static_cast<std::ptrdiff_t>(expected.size()) + 1) << body;  // and the heading
-    EXPECT_EQ(dom.find("<script"), std::string::npos);
+    EXPECT_EQ(dom.find("<script"), dom.rfind("<script"));  // the page's own, at its end
     EXPECT_EQ(dom.find("<img"), std::string::npos);
     EXPECT_NE(dom.find("&lt;script&gt;alert(1)&lt;/script&gt; Ünï &amp; 東京"), std::string::npos) << dom;
+    EXPECT_NE(dom.find(">7 records on 4 hosts; 2 hosts could not be read.<"), std::string::npos);
+    // Alpha 1.0 runs on hosts 0 and 1; one host row each, with its error.
+    EXPECT_NE(dom.find("<td>Alpha</td><td>1.0</td><td class=\"number\">2</td><td class=\"number\">2</td><td>" +
+                       fleet->address(0) + " " + fleet->address(1) + "</td>"),
+              std::string::npos);
+    EXPECT_NE(dom.find("<td class=\"number\">0</td><td>connect to " + fleet->address(stopped)), std::string::npos);
+
+    // Framed in a 1280 px window: no horizontal scrolling, and the page's
+    // script (allowed by its hash) filters and sorts.
+    const std::string frame = fleet->root(0).root() + "/frame.html";
+    write_file(frame, R"(<!DOCTYPE html><body style="margin:0"><iframe id="f" src="fleet.html"
+        style="width:1280px;height:900px;border:0"></iframe><script>
+      window.onload = () => {
+        const d = document.getElementById("f").contentDocument, out = document.body.dataset;
+        out.width = d.documentElement.scrollWidth;
+        const records = d.getElementById("records"), input = records.previousElementSibling.firstChild;
+        input.value = "delta";
+        input.dispatchEvent(new Event("input"));
+        out.shown = Array.from(records.tBodies[0].rows).filter((row) => !row.hidden).length;
+        const sort = records.tHead.rows[0].cells[1].firstChild;
+        sort.click();
+        sort.click();  // descending
+        out.first = records.tBodies[0].rows[0].cells[1].textContent;
+      };
+    </script>)");
+    r = chromium({"--allow-file-access-from-files", "--dump-dom", "file://" + frame});
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("data-width=\"([0-9]+)\""))) << r.out << r.err;
+    EXPECT_LE(std::stoi(m[1]), 1280);
+    EXPECT_NE(r.out.find("data-shown=\"1\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("data-first=\"Gamma\""), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ TEST(Prometheus, ExportOutputReplacesTheFileWholeOrNotAtAll)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     const std::string written = read_file(file);
-    EXPECT_TRUE(written.ends_with("\nzorbel_registry_records 0\n")) << written;
+    EXPECT_NE(written.find("\nzorbel_registry_records 0\n"), std::string::npos) << written;
+    EXPECT_TRUE(std::regex_search(written, std::regex("\nzorbel_export_timestamp_seconds [0-9]+\n$"))) << written;
     struct stat st{};
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
@@ -106,6 +107,24 @@ TEST(Prometheus, TextfileIsValidAndServedByTheNodeExporter)
     EXPECT_NE(prom.find("product_name=\"Quote \\\" back\\\\slash\""), std::string::npos) << prom;
     EXPECT_NE(prom.find("product_name=\"Line\\nfeed Ünï\""), std::string::npos) << prom;
     EXPECT_NE(prom.find("\nzorbel_registry_records 3\n"), std::string::npos) << prom;
+    // Per instance, a series whose labels an update leaves alone, with the
+    // record's time as its value; then whether and when the export read.
+    const std::regex stamp("\nzorbel_product_instance_timestamp_seconds\\{instance_urn=\"" + urns[0] +
+                           "\",product_name=\"Plain\",product_version=\"1\",product_urn=\"urn:product:x\","
+                           "product_parent=\"P\",product_vendor=\"V\",platform_arch=\"x86_64\",container=\"c\","
+                           "source=\"s\"\\} 1[0-9]{9}\n");
+    EXPECT_TRUE(std::regex_search(prom, stamp)) << prom;
+    EXPECT_TRUE(std::regex_search(prom, std::regex("\nzorbel_registry_up 1\n[^]*\nzorbel_export_timestamp_seconds "
+                                                   "1[0-9]{9}\n$")))
+        << prom;
+
+    // A registry that cannot be read: the service fails, and the file says so.
+    TempRoot broken;
+    write_file(broken.registry_file(), "<registry");
+    const std::string broken_dir = broken.root() + "/textfile";
+    ASSERT_EQ(mkdir(broken_dir.c_str(), 0755), 0);
+    EXPECT_EQ(run(service_command(broken.root(), broken_dir)).status, 1);
+    EXPECT_NE(read_file(broken_dir + "/zorbel.prom").find("\nzorbel_registry_up 0\n"), std::string::npos);
 
     if (!have("/usr/bin/promtool") || !have("/usr/bin/prometheus-node-exporter") || !have("/usr/bin/curl"))
         GTEST_SKIP() << "promtool, prometheus-node-exporter or curl not installed";

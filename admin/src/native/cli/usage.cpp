@@ -87,7 +87,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> command_
      "Exit status 1 when nothing answered.\n"},
     {"inventory",
      "Usage: zorbel inventory [-p|--port PORT] [-t|--timeout SECONDS] [-j|--jobs N]\n"
-     "           [--max-hosts M] [--format table|json|jsonl|csv] [--html FILE] [TARGET ...]\n"
+     "           [--max-hosts M] [--format table|json|jsonl|csv] [--html FILE]\n"
+     "           [--compare PREVIOUS] [TARGET ...]\n"
      "Discovers the responders as discover does (same TARGETs, UDP port PORT,\n"
      "default 6481), then reads every record of each over TCP at the port its\n"
      "reply names, at most N hosts at once (default 32) and the first M hosts\n"
@@ -99,6 +100,9 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> command_
      "(the default on a terminal), one JSON document of all hosts with their\n"
      "errors, one JSON object a line (the default otherwise), or CSV.  --html\n"
      "also writes the records as one self-contained HTML page to FILE.\n"
+     "--compare also reports what changed since PREVIOUS, an earlier --format\n"
+     "json output: records added, removed and changed on each host (matched by\n"
+     "registry URN) and hosts that appeared, disappeared or could not be read.\n"
      "A host that cannot be read is reported (on standard error, or as its\n"
      "\"error\" in JSON) and the others are still printed.\n"
      "Exit status 0 when every host that answered was read, 1 when one was not\n"

@@ -14,8 +14,6 @@ namespace zorbel::cli {
 
 namespace {
 
-constexpr std::size_t urn_column = 0, name_column = 1, version_column = 2, timestamp_column = 7;
-
 int advertised_port(const std::string &text)
 {
     int port = 0;
@@ -75,10 +73,12 @@ std::vector<std::vector<std::string>> read_records(sockaddr_in to, const std::st
         if (!path)
             throw Failure("lists a record that cannot be asked for: '" + escape_for_log(urn) + "'");
         auto values = parse_record(http_get(to, *path, deadline, max_record_answer_bytes));
-        if (values[urn_column] != urn)
-            throw Failure("answered for '" + escape_for_log(values[urn_column]) + "' when asked for " + urn);
+        const std::string &answered = values[served_index("instance_urn")];
+        if (answered != urn)
+            throw Failure("answered for '" + escape_for_log(answered) + "' when asked for " + urn);
         // A record deleted since the list came back has only its URN.
-        if (values[name_column].empty() && values[version_column].empty() && values[timestamp_column].empty())
+        if (values[served_index("product_name")].empty() && values[served_index("product_version")].empty() &&
+            values[served_index("timestamp")].empty())
             continue;
         kept_records.charge(values);
         records.push_back(std::move(values));

@@ -4,6 +4,7 @@
 
 #include "network/discovery_client.h"
 #include "network/run_budget.h"
+#include "zorbel/support/record_field_table.h"
 
 #include <netinet/in.h>
 
@@ -16,6 +17,15 @@ namespace zorbel::cli {
 
 // The most one record answer may hold; a real one is a few kilobytes.
 inline constexpr std::size_t max_record_answer_bytes = std::size_t{64} << 10;
+
+// The names of the served fields, in the order of a record's values below.
+inline std::vector<std::string> served_field_names()
+{
+    std::vector<std::string> names;
+    for (const RecordField *f : served_fields)
+        names.emplace_back(f->name);
+    return names;
+}
 
 struct HostInventory {
     sockaddr_in address{};

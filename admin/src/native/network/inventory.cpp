@@ -1,5 +1,6 @@
 #include "network/inventory.h"
 
+#include "changes/inventory_changes.h"
 #include "cli/cli_error.h"
 #include "network/host_reader.h"
 #include "output/html_page.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -142,13 +144,23 @@ void write_file(const std::string &path, const std::string &content)
 
 int inventory(const InventoryRequest &req)
 {
+    // The earlier document is read while the hosts are: most of that time
+    // is spent waiting for them.  One that cannot be read stops the command
+    // before anything is printed.
+    std::future<std::vector<HostSnapshot>> previous;
+    if (req.compare)
+        previous = std::async(std::launch::async, read_snapshot, *req.compare);
     const Discovered discovered = discover_hosts(req);
     const auto hosts = read_hosts(discovered.found, req);
+    std::optional<InventoryChanges> changes;
+    if (previous.valid())
+        changes = compare_inventories(*req.compare, previous.get(), hosts);
+    const InventoryChanges *shown = changes ? &*changes : nullptr;
     const Format format = req.format.value_or(isatty(STDOUT_FILENO) ? Format::table : Format::jsonl);
-    const std::string text = inventory_text(hosts, format);
+    const std::string text = inventory_text(hosts, format, shown);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (req.html)
-        write_file(*req.html, html_page(hosts));
+        write_file(*req.html, html_page(hosts, shown));
 
     const bool all_read = std::none_of(hosts.begin(), hosts.end(), [](const auto &h) { return h.error; });
     if (format != Format::json)

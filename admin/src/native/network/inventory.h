@@ -31,6 +31,7 @@ struct InventoryRequest {
     int max_hosts = default_max_hosts;  // hosts read in all; those beyond are reported
     std::optional<Format> format;  // default: table on a terminal, JSON lines otherwise
     std::optional<std::string> html;
+    std::optional<std::string> compare;  // an earlier JSON document to report the changes since
     std::vector<std::string> targets;
 };
 

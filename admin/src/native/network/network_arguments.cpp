@@ -11,6 +11,7 @@ constexpr int timeout_key = 't';
 constexpr int jobs_key = 'j';
 constexpr int html_key = 301;
 constexpr int max_hosts_key = 302;
+constexpr int compare_key = 303;
 constexpr int most_jobs = 1024;
 constexpr int most_hosts = 1 << 24;
 
@@ -34,7 +35,8 @@ InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
     InventoryRequest req;
     const OptionSpec specs[] = {{"port", port_key, true},     {"timeout", timeout_key, true},
                                 {"jobs", jobs_key, true},     format_option,
-                                {"html", html_key, true},     {"max-hosts", max_hosts_key, true}};
+                                {"html", html_key, true},     {"max-hosts", max_hosts_key, true},
+                                {"compare", compare_key, true}};
     req.targets = read_options("inventory", argc, argv, specs, [&](int key, const char *value) {
         switch (key) {
         case port_key:
@@ -51,6 +53,9 @@ InventoryRequest parse_inventory(const GlobalOptions &, int argc, char *argv[])
             break;
         case max_hosts_key:
             req.max_hosts = parse_count("inventory", value, most_hosts);
+            break;
+        case compare_key:
+            req.compare = value;
             break;
         default:
             req.html = value;

@@ -11,7 +11,8 @@ namespace zorbel::cli {
 // discover [--port N] [--timeout SECONDS] [ADDRESS ...]
 DiscoverRequest parse_discover(const GlobalOptions &global, int argc, char *argv[]);
 
-// inventory [--port N] [--timeout SECONDS] [--jobs N] [--max-hosts N] [--format F] [--html FILE] [TARGET ...]
+// inventory [--port N] [--timeout SECONDS] [--jobs N] [--max-hosts N] [--format F] [--html FILE]
+//           [--compare FILE] [TARGET ...]
 InventoryRequest parse_inventory(const GlobalOptions &global, int argc, char *argv[]);
 
 // query [--timeout SECONDS] HOST[:PORT] [version|agent|list|xsl|URN]

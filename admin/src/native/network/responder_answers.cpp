@@ -4,8 +4,8 @@
 
 #include "cli/cli_error.h"
 #include "output/output_format.h"
-#include "output/record_table.h"
 #include "registry_problem.h"
+#include "zorbel/support/record_field_table.h"
 #include "zorbel/support/log_escape.h"
 #include "zorbel/support/protocol.h"
 #include "zorbel/support/xml_ptr.h"
@@ -189,7 +189,7 @@ std::vector<std::string> parse_record(std::string_view body)
         throw Failure("garbled record: no zorbel element");
     std::vector<std::string> values(served_fields.size());
     for (std::size_t i = 0; i < served_fields.size(); ++i)
-        if (const xmlNode *field = child_element(record, served_fields[i]))
+        if (const xmlNode *field = child_element(record, served_fields[i]->name))
             if (const auto text = xml::node_text(doc.get(), field))
                 values[i] = xml::view(text.get());
     return values;

@@ -1,6 +1,7 @@
 // The fleet's records as one self-contained HTML page.
 #pragma once
 
+#include "changes/inventory_changes.h"
 #include "network/host_reader.h"
 
 #include <string>
@@ -13,9 +14,15 @@ namespace zorbel::cli {
 // character references.
 std::string html_escape(std::string_view text);
 
-// A page with no scripts and no external resources: the count of
-// instances and hosts per product, one table row per record, and the hosts
-// that could not be read.
-std::string html_page(const std::vector<HostInventory> &hosts);
+// "1 record", "2 records": `n` and the word that goes with it.
+std::string count_of(std::size_t n, std::string_view one, std::string_view many);
+
+// One self-contained page without external resources: the number of
+// instances and hosts of each product version, a row per host (with its
+// error when it could not be read) and a row per record.  Its only script
+// (filter and sort) and style are allowed by their hashes; every table
+// reads the same without the script.  With `changes`, a table of the
+// changes since the earlier inventory comes first.
+std::string html_page(const std::vector<HostInventory> &hosts, const InventoryChanges *changes = nullptr);
 
 }  // namespace zorbel::cli

@@ -2,7 +2,7 @@
 // JSON document, JSON lines and CSV.
 #pragma once
 
-#include "output/record_table.h"
+#include "output/table.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,10 +1,11 @@
 // The records of the local registry as a Table of their thirteen fields.
 #pragma once
 
-#include "output/record_table.h"
+#include "output/table.h"
 
 #include <libxml/tree.h>
 
+#include <array>
 #include <optional>
 #include <string>
 

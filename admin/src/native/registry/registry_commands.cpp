@@ -16,6 +16,7 @@
 #include "zorbel.h"
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace zorbel::cli {
@@ -171,11 +172,21 @@ int run_list(const GlobalOptions &global, int argc, char *argv[])
 int run_export(const GlobalOptions &global, int argc, char *argv[])
 {
     const auto req = parse_export(global, argc, argv);
-    Registry reg(req.root);
     std::string text;
+    std::optional<Failure> failed;
     if (req.prometheus) {
-        text = prometheus_text(read_table(reg, std::nullopt));
+        // A registry that cannot be read is a series of its own, so the
+        // metrics are written before the error is reported.
+        std::optional<Table> table;
+        try {
+            Registry reg(req.root);
+            table = read_table(reg, std::nullopt);
+        } catch (const Failure &e) {
+            failed = e;
+        }
+        text = prometheus_text(table ? &*table : nullptr, std::time(nullptr));
     } else {
+        Registry reg(req.root);
         char *raw = nullptr;
         check_registry(zo_get_registry_xml(&raw, reg.env()), *reg.env());
         const XmlTextPtr xml(raw);
@@ -185,6 +196,8 @@ int run_export(const GlobalOptions &global, int argc, char *argv[])
         replace_file_durably(*req.output, text);
     else
         print_text(text);
+    if (failed)
+        throw *failed;
     return exit_ok;
 }
 

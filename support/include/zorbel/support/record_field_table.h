@@ -69,6 +69,16 @@ inline constexpr auto served_fields = [] {
 }();
 static_assert(served_fields.size() == 10);
 
+// The place of a served field among a record's served values, by name; a
+// name that is not served does not compile.
+consteval std::size_t served_index(std::string_view name)
+{
+    for (std::size_t i = 0; i < served_fields.size(); ++i)
+        if (served_fields[i]->name == name)
+            return i;
+    throw "not a served field";
+}
+
 inline constexpr std::string_view uid_element = "installer_uid";
 
 // The text field stored in an element of this name; null for

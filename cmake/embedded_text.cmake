@@ -1,0 +1,57 @@
+# zorbel_embed_text(HEADER NAME FILE [NAME FILE ...]): writes HEADER with,
+# for each FILE, a string_view NAME holding its bytes and NAME_sha256 the
+# base64 of their SHA-256 digest, the form a Content-Security-Policy hash
+# source takes.  Written at configure time; a change of a FILE configures
+# again.
+
+function(zorbel_base64_of_hex hex out)
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  string(LENGTH "${hex}" length)
+  set(result "")
+  set(at 0)
+  while(at LESS length)
+    string(SUBSTRING "${hex}" ${at} 6 group)
+    string(LENGTH "${group}" digits)
+    set(padded "${group}000000")
+    string(SUBSTRING "${padded}" 0 6 padded)
+    math(EXPR value "0x${padded}")
+    set(chars "")
+    foreach(shift 18 12 6 0)
+      math(EXPR index "(${value} >> ${shift}) & 63")
+      string(SUBSTRING "${alphabet}" ${index} 1 c)
+      string(APPEND chars "${c}")
+    endforeach()
+    # 1 byte gives 2 characters, 2 bytes 3; '=' fills the group of 4.
+    if(digits EQUAL 2)
+      string(SUBSTRING "${chars}" 0 2 chars)
+      string(APPEND chars "==")
+    elseif(digits EQUAL 4)
+      string(SUBSTRING "${chars}" 0 3 chars)
+      string(APPEND chars "=")
+    endif()
+    string(APPEND result "${chars}")
+    math(EXPR at "${at} + 6")
+  endwhile()
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
+function(zorbel_embed_text header)
+  set(text "// Generated from the files named below; edit those.\n#pragma once\n\n#include <string_view>\n\n")
+  set(args ${ARGN})
+  while(args)
+    list(POP_FRONT args name file)
+    file(READ "${file}" content)
+    if(content MATCHES "\\)zorbel_text\"")
+      message(FATAL_ERROR "${file} holds the closing delimiter of the raw string")
+    endif()
+    file(SHA256 "${file}" digest)
+    zorbel_base64_of_hex("${digest}" digest64)
+    file(RELATIVE_PATH shown "${PROJECT_SOURCE_DIR}" "${file}")
+    string(APPEND text "// ${shown}\ninline constexpr std::string_view ${name} = R\"zorbel_text(${content})zorbel_text\";\n"
+                       "inline constexpr std::string_view ${name}_sha256 = \"${digest64}\";\n\n")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+  endwhile()
+  # Rewritten only when it changes, so that nothing rebuilds for nothing.
+  file(WRITE "${header}.new" "${text}")
+  configure_file("${header}.new" "${header}" COPYONLY)
+endfunction()
