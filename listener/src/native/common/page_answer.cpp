@@ -11,7 +11,6 @@
 
 #include <array>
 #include <string>
-#include <vector>
 
 namespace zorbel::tavish {
 namespace {
@@ -21,7 +20,8 @@ std::string style_hash_source()
 {
     std::array<unsigned char, 32> digest{};
     for (std::size_t i = 0; i < digest.size(); ++i)
-        digest[i] = static_cast<unsigned char>(std::stoi(std::string(page_style_sha256_hex.substr(2 * i, 2)), nullptr, 16));
+        digest[i] =
+            static_cast<unsigned char>(std::stoi(std::string(page_style_sha256_hex.substr(2 * i, 2)), nullptr, 16));
     std::array<char, 48> text{};
     b64_ntop(digest.data(), digest.size(), text.data(), text.size());
     return "'sha256-" + std::string(text.data()) + "'";
@@ -54,10 +54,37 @@ std::string breakable_name(std::string_view name)
 
 constexpr std::string_view document_tail = "</body>\n</html>\n";
 
+// The page up to its first record's row.
+std::string page_top(std::string_view registry_urn, std::size_t count)
+{
+    const std::string counted = plural(count, "record", "records");
+    std::string out = document_head(std::string(registry_urn) + " \u2014 " + counted);
+    out += "<h1>" + html_text(counted) + " in registry " + html_text(registry_urn) + "</h1>\n";
+    // Columns of fixed widths (by field name, in the style): a narrow
+    // window wraps the values instead of clipping the table.
+    out += "<table>\n<colgroup>";
+    for (const RecordField *field : served_fields)
+        out.append("<col class=\"").append(field->name).append("\">");
+    out += "</colgroup>\n<thead>\n<tr>";
+    for (const RecordField *field : served_fields)
+        out.append("<th scope=\"col\">").append(breakable_name(field->name)).append("</th>");
+    return out + "</tr>\n</thead>\n<tbody>\n";
+}
+
 std::string_view text_of(std::span<const char> field)
 {
     return {field.data(), field.size()};
 }
+
+void append_row(std::string &out, const zo_t &record)
+{
+    out += "<tr>";
+    for (const RecordField *field : served_fields)
+        out.append("<td>").append(html_text(text_of(field->of(record)))).append("</td>");
+    out += "</tr>\n";
+}
+
+constexpr std::string_view table_end = "</tbody>\n</table>\n";
 
 // The page's answer: status line, headers and the body as a piece of its
 // own or one shared with other answers.
@@ -85,26 +112,10 @@ const std::string &page_policy()
 
 std::string render_page_html(std::string_view registry_urn, std::span<const zo_t> records)
 {
-    const std::string count = plural(records.size(), "record", "records");
-    std::string out = document_head(std::string(registry_urn) + " \u2014 " + count);
-    out += "<h1>" + html_text(count) + " in registry " + html_text(registry_urn) + "</h1>\n";
-    // Columns of fixed widths (by field name, in the style): a narrow
-    // window wraps the values instead of clipping the table.
-    out += "<table>\n<colgroup>";
-    for (const RecordField *field : served_fields)
-        out.append("<col class=\"").append(field->name).append("\">");
-    out += "</colgroup>\n<thead>\n<tr>";
-    for (const RecordField *field : served_fields)
-        out.append("<th scope=\"col\">").append(breakable_name(field->name)).append("</th>");
-    out += "</tr>\n</thead>\n<tbody>\n";
-    for (const zo_t &record : records) {
-        out += "<tr>";
-        for (const RecordField *field : served_fields)
-            out.append("<td>").append(html_text(text_of(field->of(record)))).append("</td>");
-        out += "</tr>\n";
-    }
-    out += "</tbody>\n</table>\n";
-    return out.append(document_tail);
+    std::string out = page_top(registry_urn, records.size());
+    for (const zo_t &record : records)
+        append_row(out, record);
+    return out.append(table_end).append(document_tail);
 }
 
 std::string render_unreadable_page_html()
@@ -124,10 +135,13 @@ Answer render_page(zo_env_t *zo_env)
     }
     static ParsePiece shared;
     return page_answer("200 OK", shared.of(*registry, [&registry] {
-        std::vector<zo_t> records;
+        // Row by row: one record read at a time, however many there are.
         xmlDoc *doc = registry->doc.get();
-        for_each_record(doc, [&](xmlNode *record) { records.push_back(served_record(doc, record)); });
-        return render_page_html(registry->registry_urn, records);
+        std::size_t count = 0;
+        for_each_record(doc, [&count](xmlNode *) { ++count; });
+        std::string out = page_top(registry->registry_urn, count);
+        for_each_record(doc, [&](xmlNode *record) { append_row(out, served_record(doc, record)); });
+        return out.append(table_end).append(document_tail);
     }));
 }
 
