@@ -1,4 +1,5 @@
 // The five resources of the real responder, byte for byte.
+#include "browser.h"
 #include "tavish_support.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +106,9 @@ TEST_P(Resources, UnmatchedLinesGetNoBytesAndAreLoggedEscaped)
 {
     Responder r({"-v", "-v"}, "", GetParam());
     for (const char *line : {"GET /zov1/agent HTTP/1.0", "GET  /zov1/agent/ HTTP/1.0", "get /zov1/agent/ HTTP/1.0",
-                             "POST /zov1/agent/ HTTP/1.0", "GET /zov1/zorbel HTTP/1.0", "", "GET /x\x1b[31m"})
+                             "POST /zov1/agent/ HTTP/1.0", "GET /zov1/zorbel HTTP/1.0", "", "GET /x\x1b[31m",
+                             "GET /x HTTP/1.0", "GET /index.html", "GET /index.html HTTP/1.0", "GET /", "GET / HTTP",
+                             "GET  / HTTP/1.0", "POST / HTTP/1.0"})
         EXPECT_EQ(r.get(line), "") << line;
     close(connect_tcp(r.port));  // a client that sends nothing and closes
     EXPECT_EQ(r.get("GET /zov1/agent/version/ HTTP/1.0").substr(0, 15), "HTTP/1.0 200 OK");
@@ -138,6 +141,36 @@ TEST_P(Resources, ValuesAreEscapedForTheirPlace)
 
     const std::string rec = body_of(r.get("GET /zov1/zorbel/urn:zo:q\"uote< HTTP/1.0"));
     EXPECT_EQ(xmllint(rec, "--xpath 'string(//product_urn)'"), "urn:p:&<x>\n");
+}
+
+// The page at "/" shows every record, as text; in a browser too.
+TEST_P(Resources, PageShowsEveryRecord)
+{
+    Responder r({"-v"}, record_xml(urn_a, "urn:product:p", 0, "&lt;script&gt;alert(1)&lt;/script&gt;") +
+                             record_xml(urn_b) + record_xml("urn:zo:3"),
+                GetParam());
+    const std::string page = r.get("GET / HTTP/1.1");
+    EXPECT_TRUE(page.starts_with("HTTP/1.0 200 OK\r\nContent-type: text/html; charset=utf-8\r\n"
+                                 "Content-Security-Policy: default-src 'none'; style-src 'sha256-"))
+        << page;
+    const std::regex row("<tr>");
+    EXPECT_EQ(std::distance(std::sregex_iterator(page.begin(), page.end(), row), std::sregex_iterator()), 4);
+    EXPECT_NE(page.find("<td>" + urn_b + "</td>"), std::string::npos) << page;
+    if (GetParam() == Mode::inetd)
+        return;  // the browser's view is the same bytes; once is enough
+    EXPECT_NE(r.stderr_text().find("GET page\n"), std::string::npos) << r.stderr_text();
+
+    const auto browser = headless_chromium({"--dump-dom", "http://127.0.0.1:" + std::to_string(r.port) + "/"});
+    if (!browser)
+        GTEST_SKIP() << "chromium not installed";
+    ASSERT_EQ(browser->status, 0) << browser->err;
+    const std::string &dom = browser->out;
+    EXPECT_EQ(std::distance(std::sregex_iterator(dom.begin(), dom.end(), row), std::sregex_iterator()), 4) << dom;
+    EXPECT_NE(dom.find("<td>&lt;script&gt;alert(1)&lt;/script&gt;</td>"), std::string::npos) << dom;
+    EXPECT_EQ(dom.find("<script"), std::string::npos) << dom;
+    EXPECT_NE(dom.find("<title>urn:zo:00000000-0000-1000-8000-000000000000 \u2014 3 records</title>"),
+              std::string::npos)
+        << dom;
 }
 
 TEST_P(Resources, ListRendersThroughTheServedStylesheet)

@@ -1,4 +1,4 @@
-// Escaping for XML answers.
+// Escaping for XML and HTML answers.
 #include "xml_escape.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +38,19 @@ TEST(EncodeChars, CutsOnlyAtItemBoundaries)
 TEST(EncodeAttribute, QuotesDoubleQuotes)
 {
     EXPECT_EQ(zorbel::tavish::encode_attribute("urn:zo:\"a\"<&"), "urn:zo:&quot;a&quot;&lt;&amp;");
+}
+
+TEST(HtmlText, EscapesEveryMarkupCharacterAndReplacesWhatXmlCannotCarry)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+        {"a&b &amp; &lt;", "a&amp;b &amp;amp; &amp;lt;"},  // every "&", known entity or not
+        {"\"x\" 'y'", "&quot;x&quot; &#39;y&#39;"},
+        {"\x01\xff\xc3\xa9", "\xEF\xBF\xBD\xEF\xBF\xBD\xc3\xa9"},
+        {std::string("cut\0<b>", 7), "cut"},
+    };
+    for (const auto &[in, out] : cases)
+        EXPECT_EQ(zorbel::tavish::html_text(in), out) << in;
 }
 
 }  // namespace

@@ -99,6 +99,20 @@ int find_product_urn(xmlDocPtr doc, xmlNodePtr curr_node, const char *product_ur
     return matches ? 1 : 0;
 }
 
+zo_t served_record(xmlDoc *doc, xmlNode *record)
+{
+    zo_t s{};
+    read_record(doc, record, s);
+    for_each_element(record, [&](xmlNode *n, std::string_view name) {
+        if (name != "instance_urn")
+            return true;
+        const xml::CharPtr text = text_for_field(doc, n, sizeof s.instance_urn);
+        store_field_text(s.instance_urn, text.get());
+        return !text;
+    });
+    return s;
+}
+
 xmlNode *first_record_with_urn(xmlDoc *doc, const char *instance_urn)
 {
     xmlNode *found = nullptr;

@@ -42,4 +42,9 @@ void set_registry_cache(bool enabled);
 // ZO_ERR_XML_INVALID_REG.
 int read_valid_registry(zo_env_t *env, RegistrySnapshot &out);
 
+// A record element of a parse as zo_get serves it: every field read as
+// zo_get reads it, and the instance URN from the record's first
+// "instance_urn" element that has text (empty when none has).
+zo_t served_record(xmlDoc *doc, xmlNode *record);
+
 }  // namespace zorbel

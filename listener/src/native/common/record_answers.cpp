@@ -1,6 +1,7 @@
 // One record, and the list of every record's link.
 #include "globals.h"
 #include "reader_cache.h"
+#include "registry_pieces.h"
 #include "resources.h"
 #include "response_parts.h"
 #include "xml_escape.h"
@@ -62,25 +63,15 @@ void render_links(xmlDoc *doc, Line line)
     });
 }
 
-// The link lines as one piece, rendered once per parse and shared by every
-// answer built from it: while the registry is not read again, each list
-// answer holds the same immutable bytes.  A new parse replaces the piece;
-// answers still being sent keep the old one alive until they finish.
-struct SharedLinks {
-    std::uint64_t generation = 0;
-    Piece links;
-};
-
+// The link lines as one piece, rendered once per parse (registry_pieces.h).
 const Piece &links_of(const ValidRegistry &registry)
 {
-    static SharedLinks shared;
-    if (!shared.links || shared.generation != registry.generation) {
+    static ParsePiece shared;
+    return shared.of(registry, [&registry] {
         std::string text;
         render_links(registry.doc.get(), [&text](const std::string &line) { text += line; });
-        shared.links = std::make_shared<const std::string>(std::move(text));
-        shared.generation = registry.generation;
-    }
-    return shared.links;
+        return text;
+    });
 }
 
 }  // namespace
@@ -111,17 +102,8 @@ Answer render_record(zo_env_t *zo_env, std::string_view request_line)
 Answer render_list(zo_env_t *zo_env)
 {
     RegistrySnapshot registry;
-    const int status = zo_is_initialized(zo_env) ? read_valid_registry(zo_env, registry) : ZO_ERR_NOT_INIT;
-    if (status != ZO_ERR_NO_ERROR) {
-        if (tavish_verbose >= 1)
-            fprintf(stderr, "zo_get_registry_doc error: %d\n", status);
+    if (!read_registry_for_answer(zo_env, registry))
         return {};
-    }
-    if (xmlDocGetRootElement(registry->doc.get()) == nullptr) {
-        if (tavish_verbose >= 1)
-            fputs("NULL root node for registry\n", stderr);
-        return {};
-    }
 
     Answer a = xml_answer();
     a.add("<?xml-stylesheet type=\"text/xsl\"");

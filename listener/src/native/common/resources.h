@@ -30,6 +30,9 @@ Answer render_record(zo_env_t *zo_env, std::string_view request_line);
 // No answer when the registry cannot be read.
 Answer render_list(zo_env_t *zo_env);
 Answer render_stylesheet();
+// The HTML page of every record (page.h); when the registry cannot be
+// read, a page saying so, with status 503.
+Answer render_page(zo_env_t *zo_env);
 
 }  // namespace zorbel::tavish
 

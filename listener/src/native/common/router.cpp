@@ -23,15 +23,16 @@ std::string get(std::string_view path, std::string_view rest = " HTTP/")
 }
 
 // Tried in order; the first prefix that matches wins.
-const std::array<Route, 5> &routes()
+const std::array<Route, 6> &routes()
 {
     using namespace protocol;
-    static const std::array<Route, 5> table{{
+    static const std::array<Route, 6> table{{
         {get(agent_version_path), "GET agent version\n", [](zo_env_t *, std::string_view) { return render_agent_version(); }},
         {get(agent_path), "GET agent\n", [](zo_env_t *, std::string_view) { return render_agent(); }},
         {get(records_path, instance_urn_prefix), "GET zorbel\n", render_record},
         {get(records_path), "GET zorbel list\n", [](zo_env_t *env, std::string_view) { return render_list(env); }},
         {get(stylesheet_path), "GET zo_list.xsl\n", [](zo_env_t *, std::string_view) { return render_stylesheet(); }},
+        {get(page_path), "GET page\n", [](zo_env_t *env, std::string_view) { return render_page(env); }},
     }};
     return table;
 }

@@ -114,6 +114,22 @@ std::string encode_attribute(std::string_view in)
     return out;
 }
 
+std::string html_text(std::string_view value)
+{
+    std::string out;
+    for (const char c : up_to_nul(value)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace zorbel::tavish
 
 void encode_chars(const char *in, char *output, int max_encode_len)

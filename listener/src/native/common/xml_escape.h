@@ -1,5 +1,6 @@
-// Text placed into an XML answer: bytes XML cannot carry replaced, markup
-// escaped for where the text stands.  Every escape of the responder is here.
+// Text placed into an XML or HTML answer: bytes XML cannot carry replaced,
+// markup escaped for where the text stands.  Every escape of the responder
+// is here.
 #pragma once
 
 #include <string>
@@ -30,5 +31,12 @@ std::string element_text(std::string_view value);
 // Escapes `in` for a double-quoted attribute value: element_text without
 // its bound, then '"' as "&quot;".
 std::string encode_attribute(std::string_view in);
+
+// `value` (up to its first NUL) for HTML text or a quoted attribute value:
+// bytes XML cannot carry replaced as by xml_chars (HTML allows none of them
+// either), then every "&", "<", ">", '"' and "'" as a character reference.
+// Unlike encode_chars, an "&" that already starts an entity is escaped too:
+// the page shows the stored text exactly.
+std::string html_text(std::string_view value);
 
 }  // namespace zorbel::tavish

@@ -14,6 +14,8 @@ inline constexpr std::string_view agent_path = "/zov1/agent/";
 // The record list; one record is this path followed by its instance URN.
 inline constexpr std::string_view records_path = "/zov1/zorbel/";
 inline constexpr std::string_view stylesheet_path = "/zov1/zo_list.xsl";
+// The HTML page of the records, for a browser.
+inline constexpr std::string_view page_path = "/";
 
 // Every instance URN begins with this; so does the path of a record after
 // records_path.
