@@ -171,23 +171,6 @@ std::string count_of(std::size_t n, std::string_view one, std::string_view many)
     return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
-std::string html_escape(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string html_page(const std::vector<HostInventory> &hosts, const InventoryChanges *changes)
 {
     std::size_t records = 0, failed = 0;

@@ -3,6 +3,7 @@
 
 #include "changes/inventory_changes.h"
 #include "network/host_reader.h"
+#include "zorbel/support/html_escape.h"
 
 #include <string>
 #include <string_view>
@@ -10,9 +11,7 @@
 
 namespace zorbel::cli {
 
-// Text as HTML element content or attribute value: & < > " ' as
-// character references.
-std::string html_escape(std::string_view text);
+using zorbel::html_escape;
 
 // "1 record", "2 records": `n` and the word that goes with it.
 std::string count_of(std::size_t n, std::string_view one, std::string_view many);

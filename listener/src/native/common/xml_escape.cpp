@@ -1,5 +1,7 @@
 #include "xml_escape.h"
 
+#include "zorbel/support/html_escape.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -116,18 +118,7 @@ std::string encode_attribute(std::string_view in)
 
 std::string html_text(std::string_view value)
 {
-    std::string out;
-    for (const char c : up_to_nul(value)) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    return html_escape(up_to_nul(value));
 }
 
 }  // namespace zorbel::tavish
