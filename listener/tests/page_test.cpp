@@ -6,8 +6,10 @@
 #include "resources.h"
 #include "tavish_support.h"
 #include "zorbel/support/record_field_table.h"
+#include "zorbel/support/xml_ptr.h"
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <unistd.h>
 
@@ -24,7 +26,7 @@ const std::string hostile_shown = "&lt;i&gt;&amp;amp;&quot;&#39;";
 
 std::string without_wbr(std::string html)
 {
-    return std::regex_replace(html, std::regex("<wbr>"), "");
+    return std::regex_replace(html, std::regex("<wbr />"), "");
 }
 
 std::size_t count_of(const std::string &text, const std::string &what)
@@ -55,11 +57,16 @@ TEST(Page, ShowsEveryServedFieldEscapedAndNothingFromElsewhere)
     EXPECT_EQ(count_of(html, "<td>&lt;script&gt;alert(1)&lt;/script&gt;</td>"), 1u);
     for (const char *outside : {"://", "src=", "href=", "url(", "@import"})
         EXPECT_EQ(count_of(html, outside), 0u) << outside;
-    EXPECT_TRUE(html.starts_with("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+    EXPECT_TRUE(html.starts_with("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\" />\n"
                                  "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src &#39;none&#39;; "
                                  "style-src &#39;sha256-"))
         << html;
     EXPECT_TRUE(html.ends_with("</table>\n</body>\n</html>\n"));
+    // Well-formed XML too, as every answer of the responder is.
+    for (const std::string &page : {html, zorbel::tavish::render_unreadable_page_html()})
+        EXPECT_TRUE(zorbel::xml::DocPtr(xmlReadMemory(page.data(), static_cast<int>(page.size()), "page.html", nullptr,
+                                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING)))
+            << page;
 
     const std::pair<std::size_t, std::string> counts[] = {{0, "0 records"}, {1, "1 record"}, {2, "2 records"}};
     for (const auto &[n, said] : counts) {

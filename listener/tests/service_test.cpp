@@ -281,7 +281,9 @@ int connect_from_other_address(int source_port, int port)
 
 // While another address opens connections as fast as it can and sends
 // nothing (keeping 700 open, more than the responder's table holds),
-// every request from 127.0.0.1 is still answered; so is a small request
+// every request from 127.0.0.1 is still answered (within what a client's
+// own retransmissions take when the kernel's listening queue was full at
+// its first attempts); so is a small request
 // while 40 clients read a large list slowly.
 TEST(Connections, FloodsAndSlowReadersPushNoOneOut)
 {
@@ -301,7 +303,7 @@ TEST(Connections, FloodsAndSlowReadersPushNoOneOut)
     });
     int answered = 0;
     for (int i = 0; i < 10; ++i)
-        answered += tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 10s) == version_response;
+        answered += tcp_exchange(r.port, "GET /zov1/agent/version/ HTTP/1.0\n", 30s) == version_response;
     stop = true;
     attacker.join();
     EXPECT_EQ(answered, 10);

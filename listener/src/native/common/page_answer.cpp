@@ -35,9 +35,9 @@ std::string plural(std::size_t n, std::string_view one, std::string_view many)
 // Everything up to and including the opening body tag.
 std::string document_head(std::string_view title)
 {
-    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    out += "<meta http-equiv=\"Content-Security-Policy\" content=\"" + html_text(page_policy()) + "\">\n";
-    out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\" />\n";
+    out += "<meta http-equiv=\"Content-Security-Policy\" content=\"" + html_text(page_policy()) + "\" />\n";
+    out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\" />\n";
     out += "<title>" + html_text(title) + "</title>\n";
     out.append("<style>").append(page_style).append("</style>\n</head>\n<body>\n");
     return out;
@@ -48,7 +48,7 @@ std::string breakable_name(std::string_view name)
 {
     std::string out;
     for (const char c : name)
-        out.append(1, c).append(c == '_' ? "<wbr>" : "");
+        out.append(1, c).append(c == '_' ? "<wbr />" : "");
     return out;
 }
 
@@ -64,7 +64,7 @@ std::string page_top(std::string_view registry_urn, std::size_t count)
     // window wraps the values instead of clipping the table.
     out += "<table>\n<colgroup>";
     for (const RecordField *field : served_fields)
-        out.append("<col class=\"").append(field->name).append("\">");
+        out.append("<col class=\"").append(field->name).append("\" />");
     out += "</colgroup>\n<thead>\n<tr>";
     for (const RecordField *field : served_fields)
         out.append("<th scope=\"col\">").append(breakable_name(field->name)).append("</th>");
