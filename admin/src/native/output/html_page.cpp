@@ -166,11 +166,6 @@ void changes_section(std::string &out, const std::vector<HostInventory> &hosts, 
 
 }  // namespace
 
-std::string count_of(std::size_t n, std::string_view one, std::string_view many)
-{
-    return std::to_string(n) + " " + std::string(n == 1 ? one : many);
-}
-
 std::string html_page(const std::vector<HostInventory> &hosts, const InventoryChanges *changes)
 {
     std::size_t records = 0, failed = 0;

@@ -3,6 +3,7 @@
 
 #include "changes/inventory_changes.h"
 #include "network/host_reader.h"
+#include "zorbel/support/count_text.h"
 #include "zorbel/support/html_escape.h"
 
 #include <string>
@@ -13,8 +14,7 @@ namespace zorbel::cli {
 
 using zorbel::html_escape;
 
-// "1 record", "2 records": `n` and the word that goes with it.
-std::string count_of(std::size_t n, std::string_view one, std::string_view many);
+using zorbel::count_of;
 
 // One self-contained page without external resources: the number of
 // instances and hosts of each product version, a row per host (with its

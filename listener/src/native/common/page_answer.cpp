@@ -6,6 +6,7 @@
 #include "registry_pieces.h"
 #include "resources.h"
 #include "xml_escape.h"
+#include "zorbel/support/count_text.h"
 #include "zorbel/support/record_field_table.h"
 #include "zorbel/support/record_walk.h"
 
@@ -25,11 +26,6 @@ std::string style_hash_source()
     std::array<char, 48> text{};
     b64_ntop(digest.data(), digest.size(), text.data(), text.size());
     return "'sha256-" + std::string(text.data()) + "'";
-}
-
-std::string plural(std::size_t n, std::string_view one, std::string_view many)
-{
-    return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
 // Everything up to and including the opening body tag.
@@ -57,7 +53,7 @@ constexpr std::string_view document_tail = "</body>\n</html>\n";
 // The page up to its first record's row.
 std::string page_top(std::string_view registry_urn, std::size_t count)
 {
-    const std::string counted = plural(count, "record", "records");
+    const std::string counted = count_of(count, "record", "records");
     std::string out = document_head(std::string(registry_urn) + " \u2014 " + counted);
     out += "<h1>" + html_text(counted) + " in registry " + html_text(registry_urn) + "</h1>\n";
     // Columns of fixed widths (by field name, in the style): a narrow
