@@ -236,7 +236,14 @@ TEST_F(CliNetwork, InventoryComparesWithAnEarlierRunInEachFormat)
     // Snapshots that cannot be compared with stop the command first.
     for (const auto &[text, message] : std::vector<std::pair<std::string, std::string>>{
              {R"({"format": 2, "hosts": []})", "written in format 2, newer than the format 1 this zorbel reads"},
+             {R"({"hosts": [{"records": 1}], "format": 3})", "written in format 3, newer than the format 1"},
              {"[1,", "not a JSON document of zorbel inventory: parse error"},
+             {R"({"format": "1", "hosts": []})", "not a JSON document of zorbel inventory: its format is not a whole"},
+             {"[]", "not a JSON document of zorbel inventory: the document is not an object"},
+             {R"({"hosts": [{"address": "a", "registry_urn": "u"}]})",
+              "not a JSON document of zorbel inventory: host 1 has no records of the right type"},
+             {R"({"hosts": [{"address": "a", "registry_urn": "u", "records": [{"container": "/c"}]}]})",
+              "not a JSON document of zorbel inventory: host 1, record 1 has no instance_urn"},
              {R"({"hosts": [{"address": "a", "registry_urn": "u", "records": [{"product_name": 1}]}]})",
               "not a JSON document of zorbel inventory: host 1, record 1's product_name is not a string"}}) {
         write_file(file, text);
