@@ -29,7 +29,12 @@ std::string json_document(const std::vector<HostInventory> &hosts, const Invento
                         {"records", std::move(records)},
                         {"error", h.error ? nlohmann::ordered_json(*h.error) : nlohmann::ordered_json(nullptr)}});
     }
-    nlohmann::ordered_json doc{{"format", inventory_format}, {"hosts", std::move(list)}};
+    // Room for every member first: growing an ordered object copies its
+    // members (they cannot be moved), and "hosts" holds every record.
+    auto doc = nlohmann::ordered_json::object();
+    doc.get_ref<nlohmann::ordered_json::object_t &>().reserve(3);
+    doc["format"] = inventory_format;
+    doc["hosts"] = std::move(list);
     if (changes)
         doc["changes"] = changes_json(*changes, hosts);
     return json_text(doc) + "\n";

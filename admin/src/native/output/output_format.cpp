@@ -77,6 +77,9 @@ nlohmann::ordered_json json_value(std::string_view column, const std::string &te
 nlohmann::ordered_json json_row(const Table &table, const std::vector<std::string> &row)
 {
     auto object = nlohmann::ordered_json::object();
+    // Room for every column and one more member a caller may add: growing
+    // an ordered object copies its members.
+    object.get_ref<nlohmann::ordered_json::object_t &>().reserve(table.columns.size() + 1);
     for (std::size_t i = 0; i < table.columns.size(); ++i)
         object[table.columns[i]] = json_value(table.columns[i], row[i]);
     return object;
