@@ -61,7 +61,7 @@ std::size_t receive_all(int fd, const std::string &where, const Deadline &deadli
                         const std::function<void(std::string_view)> &piece)
 {
     std::size_t received = 0;
-    std::array<char, 16384> buf{};
+    std::array<char, 16384> buf;  // not cleared: recv() fills what is used, 16 KB per record answer
     for (;;) {
         if (deadline.remaining_ms() == 0 || !wait_for(fd, POLLIN, deadline))
             throw Failure(where + ": no complete answer in time");
