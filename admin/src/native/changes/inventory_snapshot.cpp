@@ -26,15 +26,16 @@ public:
     std::vector<HostSnapshot> hosts;
     std::optional<std::string> syntax_error, format_error, malformed;
 
+    // Every handler returns true but on a syntax error: a fault of layout
+    // does not stop the parse.
     bool null() override { return scalar(Kind::null_value); }
     bool boolean(bool) override { return scalar(Kind::other_value); }
     bool number_integer(number_integer_t) override { return scalar(Kind::other_value); }
-    bool number_unsigned(number_unsigned_t n) override { return scalar(Kind::other_value, true, n); }
+    bool number_unsigned(number_unsigned_t n) override { return scalar(Kind::other_value, n); }
     bool number_float(number_float_t, const string_t &) override { return scalar(Kind::other_value); }
     bool binary(binary_t &) override { return scalar(Kind::other_value); }
     bool string(string_t &text) override
     {
-        format_value(false, 0);
         if (!value(Kind::string_value))
             return true;
         Frame &top = stack_.back();
@@ -111,23 +112,10 @@ private:
             malformed = std::move(why);
     }
 
-    // The top-level "format" member: a whole number from 1, at most ours.
-    void format_value(bool whole, number_unsigned_t n)
+    // A value other than a string: checked, never kept.
+    bool scalar(Kind kind, std::optional<number_unsigned_t> whole = std::nullopt)
     {
-        if (stack_.size() != 1 || stack_.back().kind != Frame::document || key_ != "format")
-            return;
-        if (!whole || n < 1)
-            format_error = "its format is not a whole number from 1";
-        else if (n > static_cast<number_unsigned_t>(inventory_format))
-            format_error.emplace("written in format " + std::to_string(n) + ", newer than the format " +
-                                 std::to_string(inventory_format) + " this zorbel reads; compare with a newer zorbel");
-    }
-    // A value other than a string: checked, never kept.  Every handler
-    // returns true: a fault of layout does not stop the parse.
-    bool scalar(Kind kind, bool whole = false, number_unsigned_t n = 0)
-    {
-        format_value(whole, n);
-        value(kind);
+        value(kind, whole);
         return true;
     }
     bool open(Kind kind)
@@ -137,8 +125,9 @@ private:
     }
 
     // Checks a value against where it stands; true when it is one the
-    // reader keeps (a container then sets opened_ to what it is).
-    bool value(Kind kind)
+    // reader keeps (a container then sets opened_ to what it is).  `whole`
+    // is the value of a whole number from 0.
+    bool value(Kind kind, std::optional<number_unsigned_t> whole = std::nullopt)
     {
         if (stack_.empty()) {
             if (kind != Kind::object_value)
@@ -153,8 +142,11 @@ private:
                    text = kind == Kind::string_value;
         switch (top.kind) {
         case Frame::document:
-            if (key_ == "format" && (object || array))
+            if (key_ == "format" && (!whole || *whole < 1))  // a whole number from 1, at most ours
                 format_error = "its format is not a whole number from 1";
+            else if (key_ == "format" && *whole > static_cast<number_unsigned_t>(inventory_format))
+                format_error = "written in format " + std::to_string(*whole) + ", newer than the format " +
+                               std::to_string(inventory_format) + " this zorbel reads; compare with a newer zorbel";
             if (malformed || key_ != "hosts")
                 return false;
             top.seen |= member_bit(key_);
